@@ -1,0 +1,41 @@
+# Sourced by the test and demo scripts: a private Wine prefix in the build
+# tree and a private X server, both stopped again when the script exits.
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX="$root/build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+XVFB_PID=""
+
+sx_start_display() {
+  local n
+  for n in $(seq 91 140); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+      XVFB_PID=$!
+      export DISPLAY=":$n"
+      local i
+      for i in $(seq 1 50); do
+        [ -e "/tmp/.X11-unix/X$n" ] && return 0
+        sleep 0.1
+      done
+    fi
+  done
+  echo "could not start Xvfb" >&2
+  return 1
+}
+
+sx_stop_all() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" >/dev/null 2>&1 || true
+    wait "$XVFB_PID" 2>/dev/null || true
+  fi
+}
+
+sx_prepare_prefix() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "Preparing Wine prefix in $WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -w || true
+}

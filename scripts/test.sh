@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The test command: installs what is needed, builds both trees, then runs the
+# host tests, the Win32 tests (under Wine) and the end-to-end tests (pytest,
+# driving setups under Wine and Xvfb). Exits non-zero on any failure.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/bootstrap.sh || exit 1
+bash scripts/build.sh || { echo "BUILD FAILED"; exit 1; }
+
+source scripts/env.sh
+trap sx_stop_all EXIT
+sx_start_display || exit 1
+sx_prepare_prefix
+
+status=0
+summary=()
+
+echo "== host tests =="
+if ctest --test-dir build/host --output-on-failure -j 2; then summary+=("host tests: passed"); else summary+=("host tests: FAILED"); status=1; fi
+
+echo "== Win32 tests (Wine) =="
+if ctest --test-dir build/win32 --output-on-failure -j 2; then summary+=("Win32 tests: passed"); else summary+=("Win32 tests: FAILED"); status=1; fi
+
+echo "== end-to-end tests (Wine) =="
+/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
+rc=$?
+if [ $rc -eq 0 ]; then summary+=("end-to-end tests: passed"); else summary+=("end-to-end tests: FAILED (pytest exit $rc)"); status=1; fi
+
+echo "== summary =="
+printf '%s\n' "${summary[@]}"
+if [ -f build/win32/setup/setup.exe ]; then
+  echo "setup.exe stub size: $(stat -c %s build/win32/setup/setup.exe) bytes"
+fi
+exit $status

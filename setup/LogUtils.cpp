@@ -1,0 +1,7 @@
+#include "LogUtils.h"
+
+TLogger& Logger()
+{
+    static TLogger logger;
+    return logger;
+}

@@ -1,0 +1,62 @@
+// Exception classes shared by the whole program.
+//
+// Hard failures are exceptions that unwind to the step's caller or to the
+// program entry. Every exception carries a message text; EAbort is the silent
+// abort: a quiet cancellation of the whole run that no handler turns into a
+// message (only the entry and the per-file handler of the extraction catch it).
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : Message(std::move(message)) {}
+    const char* what() const noexcept override { return Message.c_str(); }
+    const std::string& message() const noexcept { return Message; }
+
+private:
+    std::string Message;
+};
+
+// The silent abort: carries no message and is never shown.
+class EAbort : public Exception {
+public:
+    EAbort() : Exception(std::string()) {}
+};
+
+// Stream and file errors of the run-time stream classes.
+class EStreamError : public Exception {
+public:
+    using Exception::Exception;
+};
+class EFOpenError : public EStreamError {  // "Cannot open file %s"
+public:
+    using EStreamError::EStreamError;
+};
+class EFCreateError : public EStreamError {  // "Cannot create file %s"
+public:
+    using EStreamError::EStreamError;
+};
+class EReadError : public EStreamError {  // short read in ReadBuffer
+public:
+    using EStreamError::EStreamError;
+};
+class EWriteError : public EStreamError {  // short write in WriteBuffer
+public:
+    using EStreamError::EStreamError;
+};
+
+// Text that is not a number where one is expected: "'%s' is not a valid integer value".
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A format(...) helper for messages: printf-style, returns std::string.
+std::string FormatText(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
