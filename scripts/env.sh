@@ -1,7 +1,8 @@
 # Sourced by the test and demo scripts: a private Wine prefix in the build
 # tree and a private X server, both stopped again when the script exits.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export WINEPREFIX="$root/build/wineprefix"
+export BUILD_DIR="${BUILD_DIR:-build}"
+export WINEPREFIX="$root/$BUILD_DIR/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 XVFB_PID=""

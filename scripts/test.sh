@@ -18,10 +18,10 @@ status=0
 summary=()
 
 echo "== host tests =="
-if ctest --test-dir build/host --output-on-failure -j 2; then summary+=("host tests: passed"); else summary+=("host tests: FAILED"); status=1; fi
+if ctest --test-dir "$BUILD_DIR/host" --output-on-failure -j 2; then summary+=("host tests: passed"); else summary+=("host tests: FAILED"); status=1; fi
 
 echo "== Win32 tests (Wine) =="
-if ctest --test-dir build/win32 --output-on-failure -j 2; then summary+=("Win32 tests: passed"); else summary+=("Win32 tests: FAILED"); status=1; fi
+if ctest --test-dir "$BUILD_DIR/win32" --output-on-failure -j 2; then summary+=("Win32 tests: passed"); else summary+=("Win32 tests: FAILED"); status=1; fi
 
 echo "== end-to-end tests (Wine) =="
 /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
@@ -30,7 +30,7 @@ if [ $rc -eq 0 ]; then summary+=("end-to-end tests: passed"); else summary+=("en
 
 echo "== summary =="
 printf '%s\n' "${summary[@]}"
-if [ -f build/win32/setup/setup.exe ]; then
-  echo "setup.exe stub size: $(stat -c %s build/win32/setup/setup.exe) bytes"
+if [ -f "$BUILD_DIR/win32/setup/setup.exe" ]; then
+  echo "setup.exe stub size: $(stat -c %s "$BUILD_DIR/win32/setup/setup.exe") bytes"
 fi
 exit $status

@@ -7,14 +7,15 @@ from pathlib import Path
 import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
-HOST = ROOT / "build" / "host"
-WIN32 = ROOT / "build" / "win32"
+BUILD = ROOT / os.environ.get("BUILD_DIR", "build")
+HOST = BUILD / "host"
+WIN32 = BUILD / "win32"
 WINE_RUN = ROOT / "scripts" / "wine-run.sh"
 
 
 def wine_env():
     env = dict(os.environ)
-    env.setdefault("WINEPREFIX", str(ROOT / "build" / "wineprefix"))
+    env.setdefault("WINEPREFIX", str(BUILD / "wineprefix"))
     env["WINEDEBUG"] = "-all"
     env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d")
     return env
