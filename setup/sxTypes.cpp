@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+bool SilentMode = false;
+
 std::string ReadShortString(TStream& stream)
 {
     uint8_t len[2];
