@@ -1,8 +1,63 @@
 #include "sxTypes.h"
 
 #include <cstdint>
+#include <cstring>
 
 bool SilentMode = false;
+
+const char* const SXStringRoleNames[SXStringRoleCount] = {
+    "SetupName",        // 0  caption of most dialogs; "<SetupName>"
+    "ProductName",      // 1  "<ProductName>"
+    "WelcomeCaption",   // 2
+    "WelcomeText",      // 3  empty or ".": no welcome question
+    "ProgressText",     // 4
+    "FolderCaption",    // 5
+    "FolderPrompt",     // 6
+    "Unused7",          // 7
+    "FolderCancelQuestion",  // 8  asked when the folder dialog is cancelled
+    "PasswordCaption",  // 9
+    "PasswordPrompt",   // 10
+    "WrongPassword",    // 11
+    "YesButton",        // 12
+    "NoButton",         // 13
+    "CancelButton",     // 14
+    "OkButton",         // 15
+    "Unused16",         // 16
+    "Unused17",         // 17
+    "Unused18",         // 18
+    "Unused19",         // 19
+    "LicenseText",      // 20 empty: no license step
+    "NumberedFolderPattern",  // 21 format with one integer placeholder
+};
+
+const char* const SXOptionNames[12] = {
+    "soPassword", "soRunCommand", "soDefaultFolder", "soNumberedFolder",
+    "soAskFolder", "soDeleteTempFiles", "soWaitForCommand", "soDialogLibrary",
+    "soClientLibrary", "soUninstall", "soNoFinalMessage", "soSilent",
+};
+
+static bool SameText(const std::string& a, const char* b)
+{
+    size_t n = std::strlen(b);
+    if (a.size() != n)
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+int SXStringRoleIndex(const std::string& name)
+{
+    for (int i = 0; i < SXStringRoleCount; ++i)
+        if (SameText(name, SXStringRoleNames[i]))
+            return i;
+    return -1;
+}
 
 std::string ReadShortString(TStream& stream)
 {
@@ -23,4 +78,290 @@ void WriteShortString(TStream& stream, const std::string& text)
     stream.WriteBuffer(len, 2);
     if (!text.empty())
         stream.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+}
+
+// Little-endian field helpers: read and written byte by byte, never as structs.
+namespace {
+
+uint8_t ReadU8(TStream& s)
+{
+    uint8_t b;
+    s.ReadBuffer(&b, 1);
+    return b;
+}
+
+uint16_t ReadU16(TStream& s)
+{
+    uint8_t b[2];
+    s.ReadBuffer(b, 2);
+    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+}
+
+uint32_t ReadU32(TStream& s)
+{
+    uint8_t b[4];
+    s.ReadBuffer(b, 4);
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+}
+
+double ReadDouble(TStream& s)
+{
+    uint8_t b[8];
+    s.ReadBuffer(b, 8);
+    uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i)
+        bits = (bits << 8) | b[i];
+    double d;
+    std::memcpy(&d, &bits, 8);
+    return d;
+}
+
+void WriteU8(TStream& s, uint8_t v) { s.WriteBuffer(&v, 1); }
+
+void WriteU16(TStream& s, uint16_t v)
+{
+    uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+    s.WriteBuffer(b, 2);
+}
+
+void WriteU32(TStream& s, uint32_t v)
+{
+    uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                    static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    s.WriteBuffer(b, 4);
+}
+
+void WriteDouble(TStream& s, double d)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    uint8_t b[8];
+    for (int i = 0; i < 8; ++i)
+        b[i] = static_cast<uint8_t>(bits >> (8 * i));
+    s.WriteBuffer(b, 8);
+}
+
+// Raised inside LoadFromStream for a damaged archive; caught there.
+class EArchiveFormat : public EStreamError {
+public:
+    using EStreamError::EStreamError;
+};
+
+// A count of items, each at least minSize bytes, must fit in what remains.
+void CheckFits(TStream& s, int64_t count, int64_t minSize, const char* what)
+{
+    if (count < 0)
+        throw EArchiveFormat(FormatText("Negative %s count", what));
+    int64_t left = 0;
+    try {
+        left = s.GetSize() - s.GetPosition();
+    } catch (const Exception&) {
+        return;  // size unknown: the reads themselves detect the end
+    }
+    if (count * minSize > left)
+        throw EArchiveFormat(FormatText("The %s count does not fit in the archive", what));
+}
+
+std::vector<std::string> ReadTexts(TStream& s, int64_t count, const char* what)
+{
+    CheckFits(s, count, 2, what);
+    std::vector<std::string> list;
+    list.reserve(static_cast<size_t>(count));
+    for (int64_t i = 0; i < count; ++i)
+        list.push_back(ReadShortString(s));
+    return list;
+}
+
+void WriteTexts(TStream& s, const std::vector<std::string>& list)
+{
+    for (const std::string& text : list)
+        WriteShortString(s, text);
+}
+
+}  // namespace
+
+TFileInfo ReadFileInfo(TStream& stream)
+{
+    TFileInfo f;
+    f.Name = ReadShortString(stream);
+    f.Compressed = ReadU8(stream) != 0;
+    f.Size = static_cast<int32_t>(ReadU32(stream));
+    f.PlainSize = static_cast<int32_t>(ReadU32(stream));
+    f.StoredSize = static_cast<int32_t>(ReadU32(stream));
+    f.FolderIndex = static_cast<int32_t>(ReadU32(stream));
+    return f;
+}
+
+void WriteFileInfo(TStream& stream, const TFileInfo& f)
+{
+    WriteShortString(stream, f.Name);
+    WriteU8(stream, f.Compressed ? 1 : 0);
+    WriteU32(stream, static_cast<uint32_t>(f.Size));
+    WriteU32(stream, static_cast<uint32_t>(f.PlainSize));
+    WriteU32(stream, static_cast<uint32_t>(f.StoredSize));
+    WriteU32(stream, static_cast<uint32_t>(f.FolderIndex));
+}
+
+// ---------------------------------------------------------------- TSXHeader
+
+TSXHeader::~TSXHeader() = default;
+
+void TSXHeader::SaveToStream(TStream&) {}
+
+void TSXHeader::LoadExtra(TStream&) {}
+
+void TSXHeader::Clear()
+{
+    Files.clear();
+}
+
+int64_t TSXHeader::Remaining(TStream& stream)
+{
+    try {
+        return stream.GetSize() - stream.GetPosition();
+    } catch (const Exception&) {
+        return -1;
+    }
+}
+
+bool TSXHeader::LoadFromStream(TStream& stream)
+{
+    try {
+        Clear();
+        Options = ReadU16(stream);
+        CheckLength = static_cast<int16_t>(ReadU16(stream));
+        // The header object keeps 130 check bytes and the check uses 128: a
+        // longer or negative block can only come from a damaged archive.
+        if (CheckLength < 0 || CheckLength > SXMaxCheckLength)
+            throw EArchiveFormat("Password check block too long");
+        std::memset(CheckBlock, 0, sizeof CheckBlock);
+        if (CheckLength > 0)
+            stream.ReadBuffer(CheckBlock, CheckLength);
+        FileCount = static_cast<int16_t>(ReadU16(stream));
+        if (FileCount > 0) {
+            CheckFits(stream, FileCount, SXMinFileInfoSize, "file");
+            Files.reserve(static_cast<size_t>(FileCount));
+            for (int i = 0; i < FileCount; ++i) {
+                TFileInfo f = ReadFileInfo(stream);
+                if (f.Size < 0 || f.PlainSize < 0 || f.StoredSize < 0)
+                    throw EArchiveFormat("Negative file size");
+                Files.push_back(std::move(f));
+            }
+        }
+        SilentMode = (Options & soSilent) != 0;
+        LoadExtra(stream);
+        // The stored data of every file follow the string table: their sum
+        // cannot exceed what is left.
+        int64_t left = Remaining(stream);
+        if (left >= 0) {
+            int64_t stored = 0;
+            for (const TFileInfo& f : Files)
+                stored += f.StoredSize;
+            if (stored > left)
+                throw EArchiveFormat("File data beyond the end of the archive");
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void TSXHeader::SaveBaseToStream(TStream& stream)
+{
+    if (CheckLength < 0 || CheckLength > SXMaxCheckLength)
+        throw EStreamError("Password check block too long");
+    if (Files.size() > 0x7FFF)
+        throw EStreamError("Too many files for one archive (at most 32767)");
+    FileCount = static_cast<int16_t>(Files.size());
+    WriteU16(stream, Options);
+    WriteU16(stream, static_cast<uint16_t>(CheckLength));
+    if (CheckLength > 0)
+        stream.WriteBuffer(CheckBlock, CheckLength);
+    WriteU16(stream, static_cast<uint16_t>(FileCount));
+    for (const TFileInfo& f : Files)
+        WriteFileInfo(stream, f);
+}
+
+void TSXHeader::SaveAllToStream(TStream& stream)
+{
+    SaveBaseToStream(stream);
+    SaveToStream(stream);
+}
+
+// -------------------------------------------------------------- TSXHeaderSL
+
+void TSXHeaderSL::SaveToStream(TStream& stream)
+{
+    if (Components.size() > 0xFFFF || ComponentInf.size() > 0xFFFF)
+        throw EStreamError("Too many component texts (at most 65535)");
+    if (Folders.size() > 0x7FFFFFFF || PreviousProducts.size() > 0x7FFFFFFF)
+        throw EStreamError("Too many folder texts");
+    WriteU16(stream, static_cast<uint16_t>(TempFolderIndex));
+    WriteU16(stream, static_cast<uint16_t>(ScriptFileIndex));
+    WriteShortString(stream, DefaultFolder);
+    WriteShortString(stream, Command);
+    WriteShortString(stream, Parameters);
+    FolderCount = static_cast<int32_t>(Folders.size());
+    WriteU32(stream, static_cast<uint32_t>(FolderCount));
+    WriteTexts(stream, Folders);
+    PreviousProductCount = static_cast<int32_t>(PreviousProducts.size());
+    WriteU32(stream, static_cast<uint32_t>(PreviousProductCount));
+    WriteTexts(stream, PreviousProducts);
+    WriteU32(stream, RegisteredFolders);
+    WriteShortString(stream, UninstallFolder);
+    WriteShortString(stream, UninstallIcon);
+    WriteShortString(stream, AfterUninstall);
+    WriteShortString(stream, AfterUninstallParamString);
+    WriteU16(stream, static_cast<uint16_t>(Components.size()));
+    WriteTexts(stream, Components);
+    WriteU16(stream, static_cast<uint16_t>(ComponentInf.size()));
+    WriteTexts(stream, ComponentInf);
+    WriteU8(stream, StampDate ? 1 : 0);
+    WriteDouble(stream, FileDate);
+    WriteU8(stream, KeepCopy ? 1 : 0);
+    if (KeepCopy) {
+        WriteShortString(stream, CopyPath);
+        WriteShortString(stream, CopyKey);
+    }
+}
+
+void TSXHeaderSL::LoadExtra(TStream& stream)
+{
+    TempFolderIndex = static_cast<int16_t>(ReadU16(stream));
+    ScriptFileIndex = static_cast<int16_t>(ReadU16(stream));
+    DefaultFolder = ReadShortString(stream);
+    Command = ReadShortString(stream);
+    Parameters = ReadShortString(stream);
+    FolderCount = static_cast<int32_t>(ReadU32(stream));
+    Folders = ReadTexts(stream, FolderCount, "folder");
+    if (MacroExpander)
+        for (std::string& folder : Folders)
+            folder = MacroExpander(folder);
+    PreviousProductCount = static_cast<int32_t>(ReadU32(stream));
+    PreviousProducts = ReadTexts(stream, PreviousProductCount, "previous product");
+    RegisteredFolders = ReadU32(stream);
+    UninstallFolder = ReadShortString(stream);
+    UninstallIcon = ReadShortString(stream);
+    AfterUninstall = ReadShortString(stream);
+    AfterUninstallParamString = ReadShortString(stream);
+    Components = ReadTexts(stream, ReadU16(stream), "component");
+    ComponentInf = ReadTexts(stream, ReadU16(stream), "component INF line");
+    StampDate = ReadU8(stream) != 0;
+    FileDate = ReadDouble(stream);
+    KeepCopy = ReadU8(stream) != 0;
+    if (KeepCopy) {
+        CopyPath = ReadShortString(stream);
+        CopyKey = ReadShortString(stream);
+    } else {
+        CopyPath.clear();
+        CopyKey.clear();
+    }
+}
+
+void TSXHeaderSL::Clear()
+{
+    Components.clear();
+    ComponentInf.clear();
+    TSXHeader::Clear();
 }
