@@ -1,0 +1,38 @@
+// Resource names and control identifiers of the setup's dialog templates and
+// icons. Included by the resource scripts and by the code, so the numbers
+// live in one place.
+//
+// Control identifiers follow one convention in every template: 1 OK,
+// 2 Cancel, 6 Yes, 7 No, 10 main text, 13 icon.
+#pragma once
+
+// Buttons (the system's IDOK, IDCANCEL, IDYES, IDNO).
+#define IDC_OK 1
+#define IDC_CANCEL 2
+#define IDC_YES 6
+#define IDC_NO 7
+
+// Controls shared by the setup dialogs.
+#define IDC_TEXT 10           // main text: prompt, message, question or license text
+#define IDC_PASSWORD 11       // "DLG_PASSWORD": the password edit field
+#define IDC_PASSWORD_ERROR 12 // "DLG_PASSWORD": the error line under the field
+#define IDC_ICON 13           // the dialog's icon (a static SS_ICON control)
+#define IDC_PROGRESS 104      // "DLG_PROGRESS": the progress bar (range 0 to 100)
+
+#ifndef RC_INVOKED
+
+// Dialog template names (string resource names, as the templates are stored).
+#define SX_DLG_PASSWORD "DLG_PASSWORD"
+#define SX_DLG_PROGRESS "DLG_PROGRESS"
+#define SX_DLG_NOTIFY "DLG_NOTIFY"
+#define SX_DLG_CONFIRM "DLG_CONFIRM"
+#define SX_DLG_LICENSE "DLG_LICENSE"
+
+// Icon group names carried by the program.
+#define SX_ICON_MAIN "MAINICON"
+#define SX_ICON_PASSWORD "PSWICON"
+#define SX_ICON_INET_SETUP "INET_SETUP_ICON"
+#define SX_ICON_ITEM "ITEM_ICON"
+#define SX_ICON_PACK "PACKICON"
+
+#endif
