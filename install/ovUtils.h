@@ -50,6 +50,8 @@ std::string GetThisDir();
 // Every occurrence of oldText replaced, left to right; inserted text is not
 // searched again; an empty oldText changes nothing.
 std::string ReplaceAll(const std::string& text, const std::string& oldText, const std::string& newText);
+// Equal without regard to letter case (the system's rules).
+bool SameText(const std::string& a, const std::string& b);
 // "\"text\" " when the text holds a space, else "text ": always one trailing blank.
 std::string QuoteIfSpaced(const std::string& text);
 // The short (8.3) form of an existing path; the path itself when the system
