@@ -1,0 +1,393 @@
+// The full setup extractor. See sxExtractSL.h.
+#include "sxExtractSL.h"
+
+#include "ovRegistry.h"
+#include "ovUtils.h"
+#include "sxDialogObj.h"
+#include "sxDialogs.h"
+#include "sxShell.h"
+#include "sxUtils.h"
+
+#include <exception>
+
+const char* const SXDialogLibraryFile = "ResLib.Dll";
+const char* const SXClientLibraryFile = "ovseClient.Dll";
+
+namespace {
+
+const char* const LockedFilesText =
+    "Files were extracted successfully.\\n\\nSome files are locked by system, they will \\nbe updated after you "
+    "restart your machine.\\n";
+
+}  // namespace
+
+TSXExtractorSL::TSXExtractorSL()
+    : ClientDll(new TClientDll), Uninstall(new TUninstallINF), SetupScript(new TSetupInfFile)
+{
+    Header.reset(CreateHeader());
+    HeaderSL = static_cast<TSXHeaderSL*>(Header.get());
+    HeaderSL->MacroExpander = ExpandMacros;
+    SetupScript->Uninstall = Uninstall.get();
+}
+
+TSXExtractorSL::~TSXExtractorSL()
+{
+    SetupScript.reset();
+    ClientDll.reset();  // unloads the client library
+    if (DialogLibLoaded) {
+        DialogModule = GetModuleHandleA(nullptr);
+        DialogLib.reset();
+        DialogLibLoaded = false;
+    }
+    if (!DialogLibPath.empty())
+        DeleteFileA(DialogLibPath.c_str());
+    if (!ClientDllPath.empty())
+        DeleteFileA(ClientDllPath.c_str());
+    if (!LibraryFolder.empty())
+        RemoveDirectoryA(RemoveTrailingBackslash(LibraryFolder).c_str());
+}
+
+TSXHeader* TSXExtractorSL::CreateHeader()
+{
+    return new TSXHeaderSL;
+}
+
+bool TSXExtractorSL::CallHook(const char* name)
+{
+    return ClientDll->CallHook(name);
+}
+
+std::string TSXExtractorSL::ReplaceTextMacros(const std::string& text) const
+{
+    return ReplaceAll(ReplaceAll(text, "<ProductName>", GetString(sxsProductName)), "<SetupName>",
+                      GetString(sxsSetupName));
+}
+
+bool TSXExtractorSL::IsRegistered(const TFileInfo& entry) const
+{
+    int index = entry.FolderIndex;
+    return !HeaderSL->Folders.empty() && index >= 0 && index < 32 &&
+           static_cast<size_t>(index) < HeaderSL->Folders.size() && ((HeaderSL->RegisteredFolders >> index) & 1u);
+}
+
+bool TSXExtractorSL::MakeLibraryFolder()
+{
+    if (!LibraryFolder.empty())
+        return true;
+    // A folder that did not exist before: nothing planted in the temporary
+    // folder beforehand can be loaded in place of the archive's libraries.
+    std::string base = GetTempDir();
+    for (unsigned n = 0; n < 100000; ++n) {
+        std::string folder = base + FormatText("sx~%lu.%05u", GetCurrentProcessId(), n);
+        if (CreateDirectoryA(folder.c_str(), nullptr)) {
+            LibraryFolder = folder + "\\";
+            return true;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
+}
+
+bool TSXExtractorSL::Load(TStream& stream)
+{
+    if (!TSXExtractor::Load(stream))
+        return false;
+    // The two library resources are zlib streams, not enciphered.
+    TFileInfo library;
+    library.Compressed = true;
+    bool ok = true;
+    if (HeaderSL->Options & (soDialogLibrary | soClientLibrary))
+        ok = MakeLibraryFolder();
+    if (ok && (HeaderSL->Options & soDialogLibrary)) {
+        DialogLibPath = LibraryFolder + SXDialogLibraryFile;
+        TempFiles.push_back(DialogLibPath);
+        ok = ExtractResourceFile(Module, "DIALOGS", DialogLibPath, library, std::string());
+        if (ok) {
+            // Resources only: loaded as a data file, none of its code runs.
+            DialogLib.reset(LoadLibraryExA(DialogLibPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+            ok = DialogLib.valid();
+            if (ok) {
+                DialogModule = DialogLib.get();
+                DialogLibLoaded = true;
+            }
+        }
+    }
+    if (ok && (HeaderSL->Options & soClientLibrary)) {
+        ClientDllPath = LibraryFolder + SXClientLibraryFile;
+        ok = ExtractResourceFile(Module, "CLIENT_DLL", ClientDllPath, library, std::string()) &&
+             ClientDll->Load(ClientDllPath);
+    }
+    return ok;
+}
+
+bool TSXExtractorSL::Welcome()
+{
+    std::string text = ConvertLineBreaks(GetString(sxsWelcomeText));
+    if (text.empty())
+        return true;
+    text = ReplaceTextMacros(text);
+    std::string caption = ReplaceTextMacros(GetString(sxsWelcomeCaption));
+    if (SilentMode) {
+        LogMessage(svInformation, "Welcome Message Code 262", text);
+        return true;
+    }
+    return AskConfirmation(caption, text, GetString(sxsYes), GetString(sxsNo));
+}
+
+bool TSXExtractorSL::GetTargetFolder()
+{
+    if (HeaderSL->Options & soDefaultFolder) {
+        TargetFolder = ExpandMacros(HeaderSL->DefaultFolder);
+        if (TargetFolder.find(':') == std::string::npos)
+            TargetFolder = JoinPath(ExtractFilePath(GetThisFile()), TargetFolder);
+        ForceFolders(TargetFolder);
+    }
+    return TSXExtractor::GetTargetFolder();
+}
+
+void TSXExtractorSL::GetFilePath(int i, std::string& path)
+{
+    const TFileInfo& entry = Header->Files[i];
+    if (!HeaderSL->Folders.empty() && entry.FolderIndex != -1) {
+        if (entry.FolderIndex < 0 || static_cast<size_t>(entry.FolderIndex) >= HeaderSL->Folders.size())
+            throw EReadError(FormatText("File %s names folder %ld, which the archive lacks", entry.Name.c_str(),
+                                        static_cast<long>(entry.FolderIndex)));
+        path = JoinPath(HeaderSL->Folders[entry.FolderIndex], entry.Name);
+    } else {
+        path = JoinPath(TargetFolder, entry.Name);
+    }
+}
+
+bool TSXExtractorSL::PrepareFile(std::string& path, const TFileInfo& entry)
+{
+    FileSkipped = false;
+    if ((HeaderSL->Options & soClientLibrary) && !ClientDll->FileNameHook(path)) {
+        FileSkipped = true;
+        return false;
+    }
+    // The file's own folder, with every missing parent: a name that holds
+    // subfolders needs more than the listed folder.
+    std::string folder = RemoveTrailingBackslash(ExtractFilePath(path));
+    if (folder.empty())
+        return true;
+    bool made = IsRegistered(entry) ? ForceFoldersEx(folder, &Uninstall->Folders) : ForceFolders(folder);
+    if (!made)
+        throw EAbort();
+    return true;
+}
+
+void TSXExtractorSL::PrepareTarget(std::string& path)
+{
+    DeleteOrRedirect(path, &LockedTemp, &LockedTarget);
+}
+
+void TSXExtractorSL::FileExtracted(const std::string& path, const TFileInfo& entry)
+{
+    // A file the client library told us to pass over was not written: it is
+    // neither recorded (its uninstall would delete someone else's file) nor
+    // stamped.
+    if (FileSkipped) {
+        FileSkipped = false;
+        return;
+    }
+    ExtractedBytes += entry.Size;
+    if (IsRegistered(entry)) {
+        // A locked file written under a temporary name becomes its target at
+        // the next restart: the target is what an uninstall removes.
+        std::string recorded = path;
+        if (!LockedTemp.empty() && LockedTemp.back() == path)
+            recorded = LockedTarget.back();
+        Uninstall->Files.push_back(recorded);
+    }
+    if (HeaderSL->StampDate)
+        SetFileTimes(path, HeaderSL->FileDate, 0, HeaderSL->FileDate);
+}
+
+bool TSXExtractorSL::AcceptLicense()
+{
+    CallHook("BeforeAcceptLicense");
+    bool result = true;
+    std::string text = GetString(sxsLicenseText);
+    if (!text.empty()) {
+        if (SilentMode)
+            LogMessage(svInformation, "Accept License Code 263", "License Accepted");
+        else
+            result = AskLicenseAcceptance(ConvertLineBreaks(text));
+    }
+    CallHook("AfterAcceptLicense");
+    return result;
+}
+
+bool TSXExtractorSL::PrepareUninstall()
+{
+    if (!(HeaderSL->Options & soUninstall))
+        return true;
+    Uninstall->ProgramName = GetString(sxsProductName);
+    Uninstall->IconFile = HeaderSL->UninstallIcon;
+    Uninstall->AfterUninstall = ExpandMacros(HeaderSL->AfterUninstall);
+    Uninstall->AfterUninstallParamString = ExpandMacros(HeaderSL->AfterUninstallParamString);
+    UninstallInfPath = JoinPath(ExpandMacros(HeaderSL->UninstallFolder), GetString(sxsProductName) + ".del");
+    return true;
+}
+
+bool TSXExtractorSL::RemovePrevious()
+{
+    for (const std::string& product : HeaderSL->PreviousProducts) {
+        std::string name = ReplaceAll(product, "<ProductName>", GetString(sxsProductName));
+        std::string command = Uninstall->GetUninstallCommand(name);
+        if (!command.empty()) {
+            std::string message = FormatText(
+                "Do you want setup to remove existing %s from your system before continue? (recommended)",
+                name.c_str());
+            if (SilentMode)
+                LogMessage(svError, "Setup Message Code 262", message);  // ends the run
+            if (AskConfirmation(GetString(sxsSetupName), message, GetString(sxsYes), GetString(sxsNo))) {
+                PumpMessage();
+                RunAndWait(std::string(), command, SW_SHOWNORMAL, false);
+            }
+        }
+        PumpMessage();
+    }
+    return true;
+}
+
+bool TSXExtractorSL::InstallComponents()
+{
+    return true;
+}
+
+bool TSXExtractorSL::RunSetupScript()
+{
+    if (HeaderSL->ScriptFileIndex == -1)
+        return true;
+    if (HeaderSL->ScriptFileIndex < 0 || HeaderSL->ScriptFileIndex >= FileCount())
+        throw EReadError("The setup script names a file the archive lacks");
+    std::string path;
+    GetFilePath(HeaderSL->ScriptFileIndex, path);
+    return SetupScript->Execute(path);
+}
+
+bool TSXExtractorSL::ExecuteCommand()
+{
+    bool ok = CallHook("BeforeExecuteCommand");
+    if (!LockedTemp.empty()) {
+        ScheduleReplacements(LockedTemp, &LockedTarget);
+        std::string text = ConvertLineBreaks(LockedFilesText);
+        if (SilentMode)
+            LogMessage(svInformation, "Locked Files Code 260", text);
+        else
+            ShowMessageDialog(InformationCaption, text, GetString(sxsOK));
+    } else if (ok && (HeaderSL->Options & soRunCommand)) {
+        std::string command = ExpandMacros(HeaderSL->Command);
+        std::string parameters = ExpandMacros(HeaderSL->Parameters);
+        if (HeaderSL->Options & soWaitForCommand)
+            RunAndWait(command, parameters, SW_SHOWNORMAL, false);
+        else
+            ShellOpen(command, parameters);
+    }
+    return ok && CallHook("AfterExecuteCommand");
+}
+
+bool TSXExtractorSL::DeleteTempFiles()
+{
+    CallHook("BeforeDeleteTempFiles");
+    if ((HeaderSL->Options & soDeleteTempFiles) && HeaderSL->TempFolderIndex != -1) {
+        for (int i = 0; i < FileCount(); ++i) {
+            if (Header->Files[i].FolderIndex != HeaderSL->TempFolderIndex)
+                continue;
+            std::string path;
+            try {
+                GetFilePath(i, path);
+            } catch (const EStreamError&) {
+                continue;
+            }
+            TempFiles.push_back(path);
+        }
+    }
+    for (const std::string& file : TempFiles)
+        DeleteFileA(file.c_str());
+    CallHook("AfterDeleteTempFiles");
+    return true;
+}
+
+void TSXExtractorSL::KeepSetupCopy()
+{
+    try {
+        HeaderSL->CopyPath = ExpandMacros(ReplaceAll(HeaderSL->CopyPath, "<ProductName>", GetString(sxsProductName)));
+        HeaderSL->CopyKey = ReplaceAll(HeaderSL->CopyKey, "<ProductName>", GetString(sxsProductName));
+        ForceFolders(ExtractFilePath(HeaderSL->CopyPath));
+        if (CopyFileData(GetThisFile(), HeaderSL->CopyPath) > 0) {
+            SetFileTimes(HeaderSL->CopyPath, HeaderSL->FileDate, 0, HeaderSL->FileDate);
+            TRegistry registry;
+            registry.RootKey = HKEY_CURRENT_USER;
+            if (registry.OpenKey(HeaderSL->CopyKey, true))
+                registry.WriteString("", HeaderSL->CopyPath);
+        }
+    } catch (...) {
+        // The kept copy is a convenience: its failure never ends the setup.
+    }
+}
+
+bool TSXExtractorSL::RunSteps()
+{
+    bool ok = CallHook("BeforeExecute") && CallHook("BeforeGetPassword") && GetPassword() &&
+              CallHook("AfterGetPassword") && AcceptLicense() && PrepareUninstall() && RemovePrevious();
+    if (ok) {
+        ClientDll->SetHookBufferText(TargetFolder);
+        CallHook("BeforeGetTargetFolder");
+        std::string chosen = ClientDll->GetHookBufferText();
+        if (!chosen.empty())
+            TargetFolder = chosen;  // verbatim: no dialog, no backslash, no numbering
+        else
+            ok = GetTargetFolder();
+        if (ok)
+            ok = CallHook("AfterGetTargetFolder") && CallHook("BeforeExtractFiles") && ExtractFiles() &&
+                 CallHook("AfterExtractFiles") && InstallComponents() && RunSetupScript() && ExecuteCommand() &&
+                 CallHook("AfterExecute");
+    }
+    return ok;
+}
+
+void TSXExtractorSL::Cleanup()
+{
+    CallHook("BeforeDeleteTempFiles");
+    DeleteTempFiles();
+    CallHook("AfterDeleteTempFiles");
+    CallHook("BeforeTerminate");
+}
+
+bool TSXExtractorSL::Execute()
+{
+    bool ok = false;
+    try {
+        ok = RunSteps();
+    } catch (const EAbort&) {
+        throw;  // a veto or an error entry: no cleanup, no final message
+    } catch (...) {
+        // Any other error still removes the temporary files before it goes
+        // on to the entry.
+        std::exception_ptr error = std::current_exception();
+        Cleanup();
+        std::rethrow_exception(error);
+    }
+    Cleanup();
+
+    if (ok && (HeaderSL->Options & soUninstall)) {
+        Uninstall->InstallLocation = TargetFolder;
+        if (Uninstall->InstallLocation.empty() && !HeaderSL->Folders.empty())
+            Uninstall->InstallLocation = HeaderSL->Folders.front();
+        Uninstall->EstimatedBytes = ExtractedBytes;
+        Uninstall->WriteUninstallInfo(UninstallInfPath);
+    }
+    if (HeaderSL->KeepCopy)
+        KeepSetupCopy();
+    if (HeaderSL->Options & soNoFinalMessage)
+        return ok;
+    std::string message = ok ? "Setup completed." : "Setup aborted.";
+    if (SilentMode)
+        LogMessage(svInformation, "Setup Message Code 261", message);
+    else
+        ShowMessageDialog(InformationCaption, message, GetString(sxsOK));
+    return ok;
+}
