@@ -120,6 +120,11 @@ int64_t TCompressionStream::Seek(int64_t offset, int origin)
     throw ECompressionError("Invalid stream operation");
 }
 
+void TCompressionStream::Discard()
+{
+    Finished = true;
+}
+
 double TCompressionStream::CompressionRate() const
 {
     if (TotalIn == 0)
@@ -209,4 +214,76 @@ int64_t TDecompressionStream::Seek(int64_t offset, int origin)
         return TotalOut;
     }
     throw EDecompressionError("Invalid stream operation");
+}
+
+// ---- TZipFilter ----
+
+TZipFilter::TZipFilter(TDataFilter* inner) : TDataFilter(inner) {}
+
+TZipFilter::~TZipFilter()
+{
+    CloseQuietly();
+    // The zlib streams work on the memory stream: release them first.
+    Compressor.reset();
+    Decompressor.reset();
+}
+
+void TZipFilter::Open(uint8_t mode)
+{
+    Compressor.reset();
+    Decompressor.reset();
+    Memory.reset(new TMemoryStream);
+    if (mode == kOpenRead)
+        Decompressor.reset(new TDecompressionStream(*Memory));
+    else
+        Compressor.reset(new TCompressionStream(kLevelIndex, *Memory));
+    Delivered = 0;
+    TDataFilter::Open(mode);
+}
+
+int32_t TZipFilter::Write(const void* buffer, int32_t count)
+{
+    if (!Compressor)
+        throw ECompressionError("error");
+    int32_t n = Compressor->Write(buffer, count);
+    DataSize += count;
+    return n;
+}
+
+int32_t TZipFilter::Read(void* buffer, int32_t count)
+{
+    if (!Decompressor || count <= 0)
+        return 0;
+    if (Memory->Size() == 0 && StoredSize > 0 && InnerFilter) {
+        CopyRange(*InnerFilter, *Memory, -1, -1, StoredSize);
+        Memory->SetPosition(0);
+    }
+    int32_t n = Decompressor->Read(buffer, count);
+    Delivered += n;
+    if (Delivered >= DataSize && DataSize > 0) {
+        // All announced bytes are out: the zlib stream must end here, so that
+        // its checksum is verified and no data is left over.
+        uint8_t probe;
+        if (Decompressor->Read(&probe, 1) != 0 || !Decompressor->StreamEnded())
+            throw EDecompressionError("error");
+    }
+    return n;
+}
+
+void TZipFilter::Finish()
+{
+    TDataFilter::Finish();
+    if (Compressor) {
+        if (Compressor->GetPosition() > 0)
+            Compressor->Finish();
+        else
+            Compressor->Discard();
+        Compressor.reset();
+    }
+    if (Memory && Memory->Size() > 0) {
+        StoredSize = static_cast<int32_t>(Memory->Size());
+        if (InnerFilter)
+            CopyRange(*Memory, *InnerFilter, 0, -1, Memory->Size());
+        Memory->Clear();
+    }
 }

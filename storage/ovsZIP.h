@@ -7,6 +7,7 @@
 // EDecompressionError with the message "error".
 #pragma once
 
+#include "ovsPipe.h"
 #include "ovStream.h"
 
 #include <cstdint>
@@ -77,6 +78,8 @@ public:
 
     // Ends the zlib stream and writes the rest of the output. Once only.
     void Finish();
+    // Gives the stream up without ending it: nothing more is written.
+    void Discard();
     // Fraction of output to input so far, in percent of the input (0 when empty).
     double CompressionRate() const;
 
@@ -117,4 +120,31 @@ private:
     bool Initialized = false;
     int64_t StartPos;
     int64_t TotalOut = 0;
+};
+
+// The zip filter: the top filter of a packed container's pipeline.
+// Header: DataSize = plain length, StoredSize = compressed length.
+// Writing, the compressed data collects in memory and Finish pushes it to
+// the filters beneath in pieces of 32,764 bytes. Reading, the first Read pulls
+// all StoredSize compressed bytes from beneath into memory and every Read
+// inflates from there. Once DataSize bytes have been delivered, the zlib
+// stream must end there (checksum verified); otherwise, and for corrupt data,
+// EDecompressionError "error" is raised.
+class TZipFilter : public TDataFilter {
+public:
+    static const int kLevelIndex = 2;  // zlib's default level
+
+    explicit TZipFilter(TDataFilter* inner);
+    ~TZipFilter() override;
+
+    void Open(uint8_t mode) override;
+    int32_t Read(void* buffer, int32_t count) override;
+    int32_t Write(const void* buffer, int32_t count) override;
+    void Finish() override;
+
+private:
+    std::unique_ptr<TMemoryStream> Memory;
+    std::unique_ptr<TCompressionStream> Compressor;
+    std::unique_ptr<TDecompressionStream> Decompressor;
+    int64_t Delivered = 0;
 };
