@@ -1,4 +1,3 @@
-// TEAM NOTE (storage engineer: the <<COMMON>> part of your task is the file /work/notes/common.md; read it now and follow it. Do not commit this line.)
 // Exception classes shared by the whole program.
 //
 // Hard failures are exceptions that unwind to the step's caller or to the

@@ -1,4 +1,3 @@
-// TEAM NOTE (storage engineer: the <<COMMON>> part of your task is the file /work/notes/common.md; read it now and follow it. Do not commit this line.)
 // The stream base and the plain streams of the run-time: memory and file.
 //
 // Every stream offers Read(buffer, count) -> bytes read, Write(buffer, count)
