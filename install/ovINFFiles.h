@@ -29,15 +29,12 @@ struct TRegistryLine {
 
 class TSetupInfFile {
 public:
-    // Size of the scratch area of one binary value. A HEX list read from the
-    // script (at most 2,047 characters) never needs more.
-    static constexpr std::size_t BufferSize = 2048;
-
     // The run's uninstall record, not owned; none = record nothing.
     TUninstallINF* Uninstall = nullptr;
 
     // Runs the whole script. True when every section succeeded; the first
-    // section that fails stops the run (what was done stays done). Raises
+    // section that fails stops the run (what was done stays done). A script
+    // file that does not exist answers false. Raises
     // EConvertError for HEX/DWORD data that is not a number and
     // ERegistryException for registry writes the system refuses.
     bool Execute(const std::string& scriptFileName);
@@ -52,7 +49,10 @@ public:
     static int32_t StrToInt(const std::string& text);
     // HEX data: items separated by commas and/or blanks (double quotes may
     // enclose an item), each bare hexadecimal digits; the low byte of each
-    // is kept. Raises EConvertError for an item that is not a number.
+    // is kept. Raises EConvertError for an item that is not a number. The
+    // bytes of one binary value are assembled here before they are written;
+    // a value read from the script (at most 2,047 characters) gives at most
+    // 1,024 bytes.
     static std::vector<uint8_t> ParseHexData(const std::string& text);
 
 private:
@@ -62,6 +62,5 @@ private:
     bool FileAttributes();
     bool DeleteFiles();
 
-    std::string ScriptFileName;
-    uint8_t Buffer[BufferSize] = {};
+    std::string ScriptFileName;  // full path: the profile functions look bare names up in the Windows folder
 };

@@ -1,0 +1,124 @@
+// The uninstall record and the product's entry in the list of installed programs.
+#include "ovUninstInt.h"
+
+#include "ovRegistry.h"
+#include "ovUtils.h"
+
+#include <memory>
+
+const char* const UninstallKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char* const UninstallIconsKey = "Software\\Orvale Systems\\Uninstall Icons";
+const char* const UninstallerPath = "<CommonFilesDir>\\Orvale Systems\\ovUninst.exe";
+
+namespace {
+
+// KiB for the EstimatedSize value, rounded up and kept within a DWORD.
+int32_t KibibytesOf(int64_t bytes)
+{
+    if (bytes <= 0)
+        return 0;
+    int64_t kib = (bytes + 1023) / 1024;
+    if (kib > 0xFFFFFFFFLL)
+        kib = 0xFFFFFFFFLL;
+    return static_cast<int32_t>(static_cast<uint32_t>(kib));
+}
+
+}  // namespace
+
+void TUninstallINF::RegisterUninstall(const std::string& recordFileName)
+{
+    if (ProgramName.empty())
+        return;
+    TRegistry reg;
+    reg.RootKey = HKEY_LOCAL_MACHINE;
+    std::string keyPath = std::string(UninstallKeyPath) + ProgramName;
+    UninstallKey = "HKEY_LOCAL_MACHINE\\" + keyPath;
+
+    std::string uninstaller = QuoteIfSpaced(ExpandMacros(UninstallerPath));
+    std::string record = QuoteIfSpaced(recordFileName);
+    std::string silent = uninstaller + " " + "/silent" + " " + record;
+
+    if (!reg.OpenKey(keyPath, true))
+        throw ERegistryException(FormatText("Failed to create key '%s'", UninstallKey.c_str()));
+    reg.WriteString("DisplayName", ProgramName);
+    reg.WriteString("UninstallString", uninstaller + " " + record);
+    reg.WriteString("SilentUninstall", silent);
+    // The values that deployment tools and the system's list of programs read.
+    reg.WriteString("QuietUninstallString", silent);
+    if (!InstallLocation.empty())
+        reg.WriteString("InstallLocation", InstallLocation);
+    if (!IconFile.empty())
+        reg.WriteString("DisplayIcon", IconFile);
+    reg.WriteInteger("EstimatedSize", KibibytesOf(EstimatedBytes));
+    reg.WriteInteger("NoModify", 1);
+    reg.WriteInteger("NoRepair", 1);
+    reg.CloseKey();
+
+    if (!reg.OpenKey(UninstallIconsKey, true))
+        throw ERegistryException(FormatText("Failed to create key 'HKEY_LOCAL_MACHINE\\%s'", UninstallIconsKey));
+    if (!IconFile.empty())
+        reg.WriteString(ProgramName, IconFile);
+    reg.CloseKey();
+}
+
+void TUninstallINF::WriteUninstallInfo(const std::string& recordFileName)
+{
+    RegisterUninstall(recordFileName);
+    if (!Files.empty())
+        ReplaceIniSection(recordFileName, "Files", Files);
+    if (!Folders.empty())
+        ReplaceIniSection(recordFileName, "Folders", Folders);
+
+    auto ini = std::make_unique<TIniFile>(recordFileName);
+    // The system caches INI files: flush whatever was written, also when a
+    // write fails half way.
+    struct TFlush {
+        std::unique_ptr<TIniFile>& Ini;
+        ~TFlush() { FlushIniFile(Ini); }
+    } flush{ini};
+
+    ini->WriteString("General", "ProgramName", ProgramName);
+    ini->WriteString("General", "AfterUninstall", AfterUninstall);
+    ini->WriteString("General", "AfterUninstallParamString", AfterUninstallParamString);
+    for (const auto& key : RegistryKeys)
+        ini->WriteString("Registry", key, "*");
+    for (const auto& item : RegistryValues) {
+        // name = the text before the first "="; its value is that of the
+        // first item recorded under the same key path.
+        std::string name = item.substr(0, item.find('='));
+        std::string value;
+        for (const auto& first : RegistryValues) {
+            if (first.substr(0, first.find('=')) == name) {
+                size_t eq = first.find('=');
+                value = eq == std::string::npos ? std::string() : first.substr(eq + 1);
+                break;
+            }
+        }
+        ini->WriteString("Registry", name, value);
+    }
+    ini->WriteString("UninstallKey", UninstallKey, "*");
+}
+
+std::string TUninstallINF::GetUninstallCommand(const std::string& productName)
+{
+    if (productName.empty())
+        return std::string();
+    TRegistryEx reg;
+    reg.RootKey = HKEY_LOCAL_MACHINE;
+    // Reading needs read access only: an installation registered by an
+    // administrator is found by a user who may not write the key.
+    if (!reg.OpenKeyReadOnly(std::string(UninstallKeyPath) + productName))
+        return std::string();
+    std::string command;
+    try {
+        if (reg.ValueExists("SilentUninstall"))
+            command = reg.ReadString("SilentUninstall");
+        else if (reg.ValueExists("UninstallString"))
+            command = reg.ReadString("UninstallString");
+    } catch (const ERegistryException&) {
+        // A value of another type is no command.
+        command.clear();
+    }
+    reg.CloseKey();
+    return command;
+}
