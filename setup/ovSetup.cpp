@@ -1,8 +1,21 @@
 // The program's entry: creates the extractor, drives it, absorbs every error
 // and sets the exit code. Everything else lives in the runtime library.
+#include "sxExtractSL.h"
+#include "sxUtils.h"
+
 #include <windows.h>
+#include <objbase.h>
+
+#include <cstdlib>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    return 0;
+    // Shell links of the setup script go through COM.
+    CoInitialize(nullptr);
+    // One optional argument: a file whose resources hold the archive.
+    std::string argument = __argc > 1 && __argv[1] ? __argv[1] : "";
+    int code = RunSetup([] { return std::unique_ptr<TSXExtractor>(new TSXExtractorSL); }, argument,
+                        RunLogFileName(GetThisFile()));
+    CoUninitialize();
+    return code;
 }
