@@ -1,0 +1,317 @@
+// The uninstaller's engine: reads the record and removes what it lists.
+#include "UninstRecord.h"
+
+#include "ovRegistry.h"
+#include "ovStream.h"
+#include "ovUninstInt.h"
+#include "ovUtils.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+std::string Trim(const std::string& text)
+{
+    size_t first = 0, last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
+        --last;
+    return text.substr(first, last - first);
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix)
+{
+    return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+// Splits "name=value" at the first "="; the name and value are trimmed.
+void SplitEntry(const std::string& line, std::string& name, std::string& value)
+{
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) {
+        name = Trim(line);
+        value.clear();
+    } else {
+        name = Trim(line.substr(0, eq));
+        value = Trim(line.substr(eq + 1));
+    }
+}
+
+bool PathExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsInside(const std::string& path, const std::string& folder)
+{
+    std::string prefix = RemoveTrailingBackslash(folder) + "\\";
+    return StartsWithNoCase(path, prefix);
+}
+
+// Root name of a recorded key path and the path below it.
+bool SplitRoot(const std::string& fullPath, HKEY& root, std::string& subPath)
+{
+    static const struct {
+        const char* Name;
+        HKEY Key;
+    } roots[] = {
+        {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+        {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+        {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    };
+    size_t slash = fullPath.find('\\');
+    std::string name = fullPath.substr(0, slash);
+    for (const auto& r : roots) {
+        if (EqualNoCase(name, r.Name)) {
+            root = r.Key;
+            subPath = slash == std::string::npos ? std::string() : fullPath.substr(slash + 1);
+            while (!subPath.empty() && subPath.back() == '\\')
+                subPath.pop_back();
+            while (!subPath.empty() && subPath.front() == '\\')
+                subPath.erase(0, 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Keys that a record never removes whole: the roots and the shared keys that
+// other products' entries live under. A damaged or hand-made record naming
+// one of them keeps it.
+bool IsProtectedKey(const std::string& subPath)
+{
+    static const char* const shared[] = {
+        "Software",
+        "Software\\Classes",
+        "Software\\Microsoft",
+        "Software\\Microsoft\\Windows",
+        "Software\\Microsoft\\Windows\\CurrentVersion",
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+        "Software\\Orvale Systems",
+        "Software\\Orvale Systems\\Uninstall Icons",
+        "Software\\Policies",
+        "Software\\Wow6432Node",
+        "System",
+        "System\\CurrentControlSet",
+        "Control Panel",
+        "Environment",
+        "CLSID",
+        "Interface",
+        "TypeLib",
+        "AppID",
+    };
+    if (subPath.empty())
+        return true;
+    for (const char* key : shared)
+        if (EqualNoCase(subPath, key))
+            return true;
+    return false;
+}
+
+void RemoveFolders(const std::vector<std::string>& folders, const std::vector<std::string>& scheduledFiles,
+                   bool scheduleBusy, TRemovalResult& result)
+{
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+        const std::string folder = RemoveTrailingBackslash(*it);
+        if (folder.empty() || !FolderExists(folder))
+            continue;
+        if (RemoveDirectoryA(folder.c_str())) {
+            ++result.Removed;
+            continue;
+        }
+        if (!scheduleBusy)
+            continue;
+        // A folder that only files removed at restart keep: remove it then too.
+        bool holdsScheduled = std::any_of(scheduledFiles.begin(), scheduledFiles.end(),
+                                          [&](const std::string& f) { return IsInside(f, folder); });
+        if (holdsScheduled && MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            result.Scheduled.push_back(folder);
+        else
+            result.Kept.push_back(folder);
+    }
+}
+
+bool DeleteOrSchedule(const std::string& fileName, TRemovalResult& result)
+{
+    if (!PathExists(fileName))
+        return true;
+    SetFileAttributesA(fileName.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileA(fileName.c_str())) {
+        ++result.Removed;
+        return true;
+    }
+    if (MoveFileExA(fileName.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        result.Scheduled.push_back(fileName);
+        return true;
+    }
+    result.Kept.push_back(fileName);
+    return false;
+}
+
+void DeleteKeyTree(const std::string& fullPath, TRemovalResult& result)
+{
+    HKEY root = nullptr;
+    std::string subPath;
+    if (!SplitRoot(fullPath, root, subPath) || IsProtectedKey(subPath)) {
+        result.Kept.push_back(fullPath);
+        return;
+    }
+    TRegistry reg;
+    reg.RootKey = root;
+    if (!reg.KeyExists(subPath))
+        return;
+    if (reg.DeleteKey(subPath))
+        ++result.Removed;
+    else
+        result.Kept.push_back(fullPath);
+}
+
+void DeleteRegistryValue(const std::string& fullPath, const std::string& valueName, TRemovalResult& result)
+{
+    HKEY root = nullptr;
+    std::string subPath;
+    if (!SplitRoot(fullPath, root, subPath))
+        return;
+    TRegistry reg;
+    reg.RootKey = root;
+    if (!reg.OpenKey(subPath, false))
+        return;
+    if (reg.ValueExists(valueName) && reg.DeleteValue(valueName))
+        ++result.Removed;
+    reg.CloseKey();
+}
+
+}  // namespace
+
+bool ReadUninstallRecord(const std::string& fileName, TUninstallRecord& record)
+{
+    record = TUninstallRecord();
+    std::string text;
+    try {
+        text = LoadStringFromFile(fileName);
+    } catch (const Exception&) {
+        return false;
+    }
+    bool general = false;
+    std::string section;
+    for (const std::string& raw : SplitLines(text)) {
+        std::string line = Trim(raw);
+        if (line.empty())
+            continue;
+        if (line.front() == '[' && line.back() == ']') {
+            section = Trim(line.substr(1, line.size() - 2));
+            if (EqualNoCase(section, "General"))
+                general = true;
+            continue;
+        }
+        std::string name, value;
+        if (EqualNoCase(section, "Files")) {
+            record.Files.push_back(line);
+        } else if (EqualNoCase(section, "Folders")) {
+            record.Folders.push_back(line);
+        } else if (EqualNoCase(section, "General")) {
+            SplitEntry(line, name, value);
+            // The first entry of a name counts, as with the profile functions.
+            std::string* target = nullptr;
+            if (EqualNoCase(name, "ProgramName"))
+                target = &record.ProgramName;
+            else if (EqualNoCase(name, "AfterUninstall"))
+                target = &record.AfterUninstall;
+            else if (EqualNoCase(name, "AfterUninstallParamString"))
+                target = &record.AfterUninstallParamString;
+            if (target && target->empty())
+                *target = value;
+        } else if (EqualNoCase(section, "Registry")) {
+            SplitEntry(line, name, value);
+            if (!name.empty())
+                record.Registry.emplace_back(name, value);
+        } else if (EqualNoCase(section, "UninstallKey")) {
+            SplitEntry(line, name, value);
+            if (!name.empty())
+                record.UninstallKeys.push_back(name);
+        }
+    }
+    return general;
+}
+
+TRemovalResult RemoveRecordedItems(const TUninstallRecord& record, const std::string& recordFileName)
+{
+    TRemovalResult result;
+    for (const auto& file : record.Files)
+        DeleteOrSchedule(file, result);
+    RemoveFolders(record.Folders, result.Scheduled, false, result);
+
+    for (const auto& entry : record.Registry)
+        if (entry.second != "*")
+            DeleteRegistryValue(entry.first, entry.second, result);
+    for (const auto& entry : record.Registry)
+        if (entry.second == "*")
+            DeleteKeyTree(entry.first, result);
+
+    std::vector<std::string> productKeys = record.UninstallKeys;
+    if (productKeys.empty() && !record.ProgramName.empty())
+        productKeys.push_back(std::string("HKEY_LOCAL_MACHINE\\") + UninstallKeyPath + record.ProgramName);
+    for (const auto& key : productKeys)
+        DeleteKeyTree(key, result);
+    if (!record.ProgramName.empty())
+        DeleteRegistryValue(std::string("HKEY_LOCAL_MACHINE\\") + UninstallIconsKey, record.ProgramName, result);
+
+    DeleteOrSchedule(recordFileName, result);
+    // The record usually lives in one of the recorded folders.
+    std::vector<std::string> kept;
+    kept.swap(result.Kept);
+    RemoveFolders(record.Folders, result.Scheduled, true, result);
+    for (const auto& item : kept)
+        if (PathExists(item) || item.compare(0, 5, "HKEY_") == 0)
+            result.Kept.push_back(item);
+    return result;
+}
+
+bool ParseUninstallCommandLine(const std::string& arguments, bool& silent, std::string& recordFileName)
+{
+    silent = false;
+    recordFileName.clear();
+    size_t i = 0, n = arguments.size();
+    for (;;) {
+        while (i < n && static_cast<unsigned char>(arguments[i]) <= ' ')
+            ++i;
+        if (i >= n)
+            return false;
+        if (arguments[i] == '/' || arguments[i] == '-') {
+            size_t end = i;
+            while (end < n && static_cast<unsigned char>(arguments[end]) > ' ')
+                ++end;
+            std::string option = arguments.substr(i + 1, end - i - 1);
+            if (EqualNoCase(option, "silent"))
+                silent = true;
+            // Unknown options are passed over.
+            i = end;
+            continue;
+        }
+        break;
+    }
+    if (arguments[i] == '"') {
+        size_t close = arguments.find('"', i + 1);
+        recordFileName = arguments.substr(i + 1, close == std::string::npos ? std::string::npos : close - i - 1);
+    } else {
+        // An unquoted path runs to the end of the line (a hand-typed path
+        // with blanks in it still works).
+        recordFileName = Trim(arguments.substr(i));
+    }
+    return !recordFileName.empty();
+}
