@@ -7,17 +7,17 @@
 #pragma once
 
 // Buttons (the system's IDOK, IDCANCEL, IDYES, IDNO).
-#define IDC_OK 1
-#define IDC_CANCEL 2
-#define IDC_YES 6
-#define IDC_NO 7
+#define SXID_OK 1
+#define SXID_CANCEL 2
+#define SXID_YES 6
+#define SXID_NO 7
 
 // Controls shared by the setup dialogs.
-#define IDC_TEXT 10           // main text: prompt, message, question or license text
-#define IDC_PASSWORD 11       // "DLG_PASSWORD": the password edit field
-#define IDC_PASSWORD_ERROR 12 // "DLG_PASSWORD": the error line under the field
-#define IDC_ICON 13           // the dialog's icon (a static SS_ICON control)
-#define IDC_PROGRESS 104      // "DLG_PROGRESS": the progress bar (range 0 to 100)
+#define SXID_TEXT 10           // main text: prompt, message, question or license text
+#define SXID_PASSWORD 11       // "DLG_PASSWORD": the password edit field
+#define SXID_PASSWORD_ERROR 12 // "DLG_PASSWORD": the error line under the field
+#define SXID_ICON 13           // the dialog's icon (a static SS_ICON control)
+#define SXID_PROGRESS 104      // "DLG_PROGRESS": the progress bar (range 0 to 100)
 
 #ifndef RC_INVOKED
 
