@@ -462,7 +462,13 @@ int RunAndWait(const std::string& application, const std::string& parameters, in
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEONFEEDBACK;
     startup.wShowWindow = static_cast<WORD>(showCommand);
     PROCESS_INFORMATION info = {};
-    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    // A command line without an application begins with a blank; the
+    // system's parser may take that for an empty program name, so the blanks
+    // in front are dropped.
+    size_t first = commandLine.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return -1;
+    std::vector<char> mutableLine(commandLine.begin() + static_cast<std::ptrdiff_t>(first), commandLine.end());
     mutableLine.push_back('\0');
     if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE,
                         highPriority ? HIGH_PRIORITY_CLASS : NORMAL_PRIORITY_CLASS, nullptr,
