@@ -36,7 +36,8 @@ public:
     bool TimedOut() const { return Expired; }
     bool SawDialog() const { return Seen; }
 
-    // Finds a visible top-level dialog of this thread with the exact title.
+    // Finds a visible top-level window of this thread with the exact title
+    // (any title when title is empty).
     static HWND FindDialog(const std::string& title)
     {
         struct Search {
@@ -57,7 +58,7 @@ private:
         auto* s = reinterpret_cast<Search*>(data);
         char text[256] = {};
         GetWindowTextA(window, text, sizeof(text));
-        if (IsWindowVisible(window) && *s->Title == text) {
+        if (IsWindowVisible(window) && (s->Title->empty() || *s->Title == text)) {
             s->Found = window;
             return FALSE;
         }
