@@ -96,7 +96,10 @@ void TUninstallINF::WriteUninstallInfo(const std::string& recordFileName)
         }
         ini->WriteString("Registry", name, value);
     }
-    ini->WriteString("UninstallKey", UninstallKey, "*");
+    // Without a product name nothing was registered: an entry with an empty
+    // name would only point an uninstaller at the whole Uninstall key.
+    if (!UninstallKey.empty())
+        ini->WriteString("UninstallKey", UninstallKey, "*");
 }
 
 std::string TUninstallINF::GetUninstallCommand(const std::string& productName)

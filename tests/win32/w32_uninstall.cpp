@@ -1,0 +1,267 @@
+// The uninstall record file and the product's registration, against Wine's
+// real registry and profile functions.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "ovRegistry.h"
+#include "ovUninstInt.h"
+#include "ovUtils.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string ReadFileText(const std::string& path)
+{
+    std::string text;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return text;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(h, chunk, sizeof(chunk), &got, nullptr) && got > 0)
+        text.append(chunk, got);
+    CloseHandle(h);
+    return text;
+}
+
+// The file's lines without the empty ones.
+std::vector<std::string> RecordLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    for (const auto& line : SplitLines(ReadFileText(path)))
+        if (!line.empty())
+            lines.push_back(line);
+    return lines;
+}
+
+std::string Quoted(const std::string& path)
+{
+    return path.find(' ') != std::string::npos ? "\"" + path + "\" " : path + " ";
+}
+
+class UninstallRecord : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::string pid = std::to_string(GetCurrentProcessId());
+        Folder = GetTempDir() + "sxuninst-" + pid + "-" + name;
+        CreateDirectoryA(Folder.c_str(), nullptr);
+        Product = "SxUninstTest " + pid + " " + name;
+        ProductKey = std::string(UninstallKeyPath) + Product;
+        Info.ProgramName = Product;
+
+        TRegistryEx reg(KEY_READ);
+        reg.RootKey = HKEY_LOCAL_MACHINE;
+        ASSERT_TRUE(reg.OpenKeyReadOnly("Software\\Microsoft\\Windows\\CurrentVersion"));
+        Uninstaller = reg.ReadString("CommonFilesDir") + "\\Orvale Systems\\ovUninst.exe";
+    }
+    void TearDown() override
+    {
+        TRegistry reg;
+        reg.RootKey = HKEY_LOCAL_MACHINE;
+        reg.DeleteKey(ProductKey);
+        if (reg.OpenKey(UninstallIconsKey, false)) {
+            reg.DeleteValue(Product);
+            reg.CloseKey();
+        }
+        for (const auto& file : Created) {
+            WritePrivateProfileStringA(nullptr, nullptr, nullptr, file.c_str());
+            DeleteFileA(file.c_str());
+        }
+        RemoveDirectoryA(Folder.c_str());
+    }
+    std::string RecordFile(const std::string& name)
+    {
+        Created.push_back(Folder + "\\" + name);
+        return Created.back();
+    }
+    // A value of the product's key: its text, "<missing>", or the DWORD as decimal text.
+    std::string Value(const std::string& key, const std::string& name)
+    {
+        HKEY handle = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+            return "<no key>";
+        char buffer[2048] = {};
+        DWORD size = sizeof(buffer) - 1, type = 0;
+        LONG rc = RegQueryValueExA(handle, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+        RegCloseKey(handle);
+        if (rc != ERROR_SUCCESS)
+            return "<missing>";
+        if (type == REG_DWORD)
+            return std::to_string(*reinterpret_cast<DWORD*>(buffer));
+        return type == REG_SZ ? std::string(buffer) : "<type " + std::to_string(type) + ">";
+    }
+
+    std::string Folder, Product, ProductKey, Uninstaller;
+    std::vector<std::string> Created;
+    TUninstallINF Info;
+};
+
+}  // namespace
+
+// The record's sections in their order, and every registry value of the
+// product, with the paths quoted because they hold spaces.
+TEST_F(UninstallRecord, WritesRecordAndRegistration)
+{
+    std::string record = RecordFile("My Product.del");
+    Info.AfterUninstall = "C:\\Tools\\after.exe";
+    Info.AfterUninstallParamString = "-x \"C:\\some path\"";
+    Info.IconFile = "C:\\Target\\app.ico";
+    Info.Files = {"C:\\Target\\a.txt", "C:\\Target\\Sub\\b.txt"};
+    Info.Folders = {"C:\\Target", "C:\\Target\\Sub"};
+    Info.RegistryKeys = {"HKEY_CURRENT_USER\\Software\\A\\B", "HKEY_CURRENT_USER\\Software\\A"};
+    Info.RegistryValues = {"HKEY_CURRENT_USER\\Software\\C=Size", "HKEY_LOCAL_MACHINE\\Software\\D="};
+    Info.InstallLocation = "C:\\Target";
+    Info.EstimatedBytes = 1025;
+    Info.WriteUninstallInfo(record);
+
+    EXPECT_EQ("HKEY_LOCAL_MACHINE\\" + ProductKey, Info.UninstallKey);
+    std::vector<std::string> expected = {
+        "[Files]",
+        "C:\\Target\\a.txt",
+        "C:\\Target\\Sub\\b.txt",
+        "[Folders]",
+        "C:\\Target",
+        "C:\\Target\\Sub",
+        "[General]",
+        "ProgramName=" + Product,
+        "AfterUninstall=C:\\Tools\\after.exe",
+        "AfterUninstallParamString=-x \"C:\\some path\"",
+        "[Registry]",
+        "HKEY_CURRENT_USER\\Software\\A\\B=*",
+        "HKEY_CURRENT_USER\\Software\\A=*",
+        "HKEY_CURRENT_USER\\Software\\C=Size",
+        "HKEY_LOCAL_MACHINE\\Software\\D=",
+        "[UninstallKey]",
+        "HKEY_LOCAL_MACHINE\\" + ProductKey + "=*",
+    };
+    EXPECT_EQ(expected, RecordLines(record));
+
+    std::string u = Quoted(Uninstaller), r = Quoted(record);
+    ASSERT_NE(std::string::npos, u.find('"')) << "the uninstaller's folder holds a space under Wine";
+    EXPECT_EQ(Product, Value(ProductKey, "DisplayName"));
+    EXPECT_EQ(u + " " + r, Value(ProductKey, "UninstallString"));
+    EXPECT_EQ(u + " /silent " + r, Value(ProductKey, "SilentUninstall"));
+    EXPECT_EQ(u + " /silent " + r, Value(ProductKey, "QuietUninstallString"));
+    EXPECT_EQ("C:\\Target", Value(ProductKey, "InstallLocation"));
+    EXPECT_EQ("C:\\Target\\app.ico", Value(ProductKey, "DisplayIcon"));
+    EXPECT_EQ("2", Value(ProductKey, "EstimatedSize"));
+    EXPECT_EQ("1", Value(ProductKey, "NoModify"));
+    EXPECT_EQ("1", Value(ProductKey, "NoRepair"));
+    EXPECT_EQ("C:\\Target\\app.ico", Value(UninstallIconsKey, Product));
+}
+
+// Nothing recorded: no "Files" and no "Folders"; a record path without a
+// space is not quoted; an empty icon leaves the icon key without a value.
+TEST_F(UninstallRecord, MinimalRecord)
+{
+    std::string record = RecordFile("plain.del");
+    ASSERT_EQ(std::string::npos, record.find(' '));
+    Info.WriteUninstallInfo(record);
+    std::vector<std::string> expected = {
+        "[General]",
+        "ProgramName=" + Product,
+        "AfterUninstall=",
+        "AfterUninstallParamString=",
+        "[UninstallKey]",
+        "HKEY_LOCAL_MACHINE\\" + ProductKey + "=*",
+    };
+    EXPECT_EQ(expected, RecordLines(record));
+    EXPECT_EQ(Quoted(Uninstaller) + " " + record + " ", Value(ProductKey, "UninstallString"));
+    EXPECT_EQ("<missing>", Value(ProductKey, "DisplayIcon"));
+    EXPECT_EQ("<missing>", Value(ProductKey, "InstallLocation"));
+    EXPECT_EQ("0", Value(ProductKey, "EstimatedSize"));
+    EXPECT_EQ("<missing>", Value(UninstallIconsKey, Product));
+    EXPECT_NE("<no key>", Value(UninstallIconsKey, Product));
+}
+
+// One entry per key path in "Registry": a value recorded under a recorded
+// key replaces its "*", and the first value name recorded for a path stands.
+TEST_F(UninstallRecord, RegistryEntriesOverwrite)
+{
+    std::string record = RecordFile("overwrite.del");
+    Info.RegistryKeys = {"HKEY_CURRENT_USER\\Software\\X", "HKEY_CURRENT_USER\\Software\\Z"};
+    Info.RegistryValues = {"HKEY_CURRENT_USER\\Software\\X=V1", "HKEY_CURRENT_USER\\Software\\Y=W",
+                           "HKEY_CURRENT_USER\\Software\\X=V2"};
+    Info.WriteUninstallInfo(record);
+    auto lines = RecordLines(record);
+    auto begin = std::find(lines.begin(), lines.end(), "[Registry]");
+    ASSERT_NE(lines.end(), begin);
+    std::vector<std::string> registry(begin + 1, begin + 4);
+    EXPECT_EQ((std::vector<std::string>{"HKEY_CURRENT_USER\\Software\\X=V1", "HKEY_CURRENT_USER\\Software\\Z=*",
+                                        "HKEY_CURRENT_USER\\Software\\Y=W"}),
+              registry);
+    EXPECT_EQ("[UninstallKey]", *(begin + 4));
+}
+
+// Writing twice into one file: "Files" and "Folders" are replaced and move to
+// the end; "Registry" entries of the first run under other names remain.
+TEST_F(UninstallRecord, SecondWriteReplacesLists)
+{
+    std::string record = RecordFile("twice.del");
+    Info.Files = {"C:\\old.txt"};
+    Info.Folders = {"C:\\OldFolder"};
+    Info.RegistryKeys = {"HKEY_CURRENT_USER\\Software\\First"};
+    Info.WriteUninstallInfo(record);
+
+    TUninstallINF second;
+    second.ProgramName = Product;
+    second.Files = {"C:\\new.txt"};
+    second.Folders = {"C:\\NewFolder"};
+    second.RegistryKeys = {"HKEY_CURRENT_USER\\Software\\Second"};
+    second.WriteUninstallInfo(record);
+    std::vector<std::string> expected = {
+        "[General]",
+        "ProgramName=" + Product,
+        "AfterUninstall=",
+        "AfterUninstallParamString=",
+        "[Registry]",
+        "HKEY_CURRENT_USER\\Software\\First=*",
+        "HKEY_CURRENT_USER\\Software\\Second=*",
+        "[UninstallKey]",
+        "HKEY_LOCAL_MACHINE\\" + ProductKey + "=*",
+        "[Files]",
+        "C:\\new.txt",
+        "[Folders]",
+        "C:\\NewFolder",
+    };
+    EXPECT_EQ(expected, RecordLines(record));
+}
+
+// Without a product name nothing is registered and the record has no
+// uninstall key entry.
+TEST_F(UninstallRecord, EmptyProgramNameRegistersNothing)
+{
+    std::string record = RecordFile("noname.del");
+    Info.ProgramName.clear();
+    Info.RegisterUninstall(record);
+    EXPECT_TRUE(Info.UninstallKey.empty());
+    Info.WriteUninstallInfo(record);
+    EXPECT_EQ((std::vector<std::string>{"[General]", "ProgramName=", "AfterUninstall=", "AfterUninstallParamString="}),
+              RecordLines(record));
+}
+
+// The removal command of an earlier installation: SilentUninstall when
+// registered, else UninstallString, else nothing.
+TEST_F(UninstallRecord, UninstallCommandPrefersSilent)
+{
+    EXPECT_EQ("", Info.GetUninstallCommand(Product));
+    EXPECT_EQ("", Info.GetUninstallCommand(""));
+    TRegistry reg;
+    reg.RootKey = HKEY_LOCAL_MACHINE;
+    ASSERT_TRUE(reg.OpenKey(ProductKey, true));
+    EXPECT_EQ("", Info.GetUninstallCommand(Product));
+    reg.WriteString("UninstallString", "remove.exe x.del ");
+    EXPECT_EQ("remove.exe x.del ", Info.GetUninstallCommand(Product));
+    reg.WriteString("SilentUninstall", "remove.exe /silent x.del ");
+    reg.CloseKey();
+    EXPECT_EQ("remove.exe /silent x.del ", Info.GetUninstallCommand(Product));
+    // What the registration writes is found again.
+    std::string record = RecordFile("found.del");
+    Info.RegisterUninstall(record);
+    EXPECT_EQ(Quoted(Uninstaller) + " /silent " + record + " ", Info.GetUninstallCommand(Product));
+}
