@@ -1,0 +1,242 @@
+"""Helpers of the setup end-to-end tests: build a setup from a project text
+with sxbuild, write raw archives for damaged-input cases, run setups under
+Wine, read the run log, query the registry and snapshot drive_c."""
+import os
+import re
+import shutil
+import struct
+import subprocess
+import time
+import zlib
+from pathlib import Path
+
+from conftest import HOST, ROOT, WIN32, run_wine, wine_env
+
+SXBUILD = HOST / "tools" / "sxbuild" / "sxbuild"
+STUB = WIN32 / "setup" / "setup.exe"
+UNINSTALLER = WIN32 / "tools" / "ovUninst" / "ovUninst.exe"
+CLIENT_DLL = WIN32 / "examples" / "samples" / "client" / "ovseClient.dll"
+DIALOG_DLL = WIN32 / "examples" / "samples" / "dialoglib" / "DialogLib.dll"
+
+# Option bits of the archive header.
+soPassword, soRunCommand, soDefaultFolder, soNumberedFolder = 0x1, 0x2, 0x4, 0x8
+soAskFolder, soDeleteTempFiles, soWaitForCommand, soDialogLibrary = 0x10, 0x20, 0x40, 0x80
+soClientLibrary, soUninstall, soNoFinalMessage, soSilent = 0x100, 0x200, 0x400, 0x800
+
+SEPARATOR = "\r\n\r\n\r\n" + "*" * 80 + "\r\n"
+
+
+def prefix():
+    return Path(wine_env()["WINEPREFIX"])
+
+
+def drive_c():
+    return prefix() / "drive_c"
+
+
+def win_path(path):
+    """The Windows form (C:\\...) of a path under drive_c."""
+    rel = Path(path).resolve().relative_to(drive_c().resolve())
+    return "C:\\" + str(rel).replace("/", "\\") if str(rel) != "." else "C:\\"
+
+
+def host_path(win):
+    """The host path of a C:\\ path."""
+    assert win[:3].upper() == "C:\\", win
+    return drive_c() / win[3:].replace("\\", "/")
+
+
+def find_file(*candidates):
+    for c in candidates:
+        if Path(c).is_file():
+            return Path(c)
+    return None
+
+
+def build_setup(tmp_path, project, files=None, name="setup", extra_args=()):
+    """Writes the product files (name -> bytes, relative to the project) and
+    the project text into tmp_path, builds it with sxbuild and returns the
+    setup's path. The project may refer to {dir} (the project folder)."""
+    tmp_path = Path(tmp_path)
+    for rel, data in (files or {}).items():
+        p = tmp_path / rel
+        p.parent.mkdir(parents=True, exist_ok=True)
+        p.write_bytes(data if isinstance(data, bytes) else data.encode("latin-1"))
+    ini = tmp_path / f"{name}.ini"
+    ini.write_text(project.replace("{dir}", str(tmp_path)), encoding="latin-1", newline="\r\n")
+    out = tmp_path / f"{name}.exe"
+    r = subprocess.run([str(SXBUILD), str(ini), "-o", str(out), "--stub", str(STUB), "--quiet", *extra_args],
+                       capture_output=True, text=True, timeout=300)
+    assert r.returncode == 0, f"sxbuild failed:\n{r.stdout}\n{r.stderr}"
+    return out
+
+
+# ---- raw archives (for inputs the builder refuses to make) ---------------------
+
+def _counted(text):
+    b = text.encode("latin-1")
+    return struct.pack("<H", len(b)) + b
+
+
+def raw_archive(options=soSilent, strings=("Setup", "Product"), files=(), folders=(), script=-1,
+                temp_folder=-1, default_folder="", table=None):
+    """An archive as the setup reads it, without password. files: list of
+    (name, data, compressed, folder_index); stored data follow the header."""
+    out = struct.pack("<Hh", options, 0)
+    out += struct.pack("<h", len(files))
+    stored = []
+    for name, data, compressed, folder in files:
+        body = zlib.compress(data) if compressed else data
+        out += _counted(name) + struct.pack("<Biiii", 1 if compressed else 0, len(data), 0, len(body), folder)
+        stored.append(body)
+    out += struct.pack("<hh", temp_folder, script)
+    out += _counted(default_folder) + _counted("") + _counted("")
+    out += struct.pack("<i", len(folders)) + b"".join(_counted(f) for f in folders)
+    out += struct.pack("<i", 0) + struct.pack("<I", 0)
+    out += _counted("") * 4
+    out += struct.pack("<HH", 0, 0) + struct.pack("<Bd", 0, 0.0) + struct.pack("<B", 0)
+    out += _counted("\r\n".join(strings) if table is None else table)
+    return out + b"".join(stored)
+
+
+def make_resource_module(tmp_path, resources, name="archive"):
+    """A resource-only DLL holding RCDATA resources (name -> bytes), made with
+    the cross tools; the setup can take its archive from such a file."""
+    tmp_path = Path(tmp_path)
+    rc = tmp_path / f"{name}.rc"
+    lines = ["#include <windows.h>"]
+    for res, data in resources.items():
+        f = tmp_path / f"{name}_{res}.bin"
+        f.write_bytes(data)
+        lines.append(f'{res} RCDATA "{f.name}"')
+    rc.write_text("\n".join(lines) + "\n")
+    obj = tmp_path / f"{name}.res.o"
+    subprocess.run(["i686-w64-mingw32-windres", "-I", str(tmp_path), str(rc), "-O", "coff", "-o", str(obj)],
+                   check=True, cwd=tmp_path, capture_output=True)
+    dll = tmp_path / f"{name}.dll"
+    subprocess.run(["i686-w64-mingw32-gcc", "-shared", "-nostdlib", "-Wl,-e,0", "-o", str(dll), str(obj)],
+                   check=True, capture_output=True)
+    return dll
+
+
+# ---- running ----------------------------------------------------------------
+
+def log_path(exe):
+    """C:\\<program name>.log of a setup program, as a host path."""
+    return drive_c() / (Path(exe).stem + ".log")
+
+
+def run_setup(exe, *args, timeout=120, env=None):
+    """Runs a setup under Wine (unattended runs end by themselves); removes an
+    old log first. Returns (exit code, log text or None)."""
+    log = log_path(exe)
+    if log.exists():
+        log.unlink()
+    e = wine_env()
+    e.update(env or {})
+    r = subprocess.run([str(ROOT / "scripts" / "wine-run.sh"), str(exe), *[str(a) for a in args]], env=e,
+                       capture_output=True, timeout=timeout)
+    text = log.read_bytes().decode("latin-1") if log.exists() else None
+    return r.returncode, text
+
+
+def start_setup(exe, *args, env=None):
+    """Starts a setup in the background (for the UI robot); returns the Popen."""
+    log = log_path(exe)
+    if log.exists():
+        log.unlink()
+    e = wine_env()
+    e.update(env or {})
+    return subprocess.Popen([str(ROOT / "scripts" / "wine-run.sh"), str(exe), *[str(a) for a in args]], env=e,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def parse_log(text):
+    """Splits a run log into its first line and its entries [(kind, tag, message)]."""
+    parts = text.split(SEPARATOR)
+    entries = []
+    for p in parts[1:]:
+        m = re.match(r"(Error|Hidden Message) \((.*?)\): \r\n\r\n(.*)\Z", p, re.S)
+        assert m, f"malformed entry: {p!r}"
+        entries.append((m.group(1), m.group(2), m.group(3)))
+    return parts[0], entries
+
+
+# ---- registry ---------------------------------------------------------------
+
+def reg_query(key, value=None):
+    """The data of a value (None when missing), or with value None a dict of
+    all values of the key (None when the key is missing). Types are kept as
+    (type, text) pairs."""
+    args = ["reg", "query", key]
+    r = subprocess.run([str(ROOT / "scripts" / "wine-run.sh"), *args], env=wine_env(), capture_output=True,
+                       timeout=60)
+    if r.returncode != 0:
+        return None
+    values = {}
+    for line in r.stdout.decode("latin-1").splitlines():
+        m = re.match(r"^    (.*?)    (REG_\w+)    ?(.*)$", line)
+        if m:
+            name = "" if m.group(1) == "(Default)" else m.group(1)
+            values[name] = (m.group(2), m.group(3).rstrip("\r"))
+    if value is None:
+        return values
+    return values.get(value)
+
+
+def reg_delete(key):
+    subprocess.run([str(ROOT / "scripts" / "wine-run.sh"), "reg", "delete", key, "/f"], env=wine_env(),
+                   capture_output=True, timeout=60)
+
+
+def wait_wineserver():
+    subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=120)
+
+
+def registry_snapshot():
+    """The registry files' keys and values, without the lines Wine rewrites
+    on its own (time stamps of keys, the volatile parts)."""
+    wait_wineserver()
+    snap = {}
+    for name in ("system.reg", "user.reg"):
+        key = None
+        for line in (prefix() / name).read_text(encoding="latin-1").splitlines():
+            if line.startswith("["):
+                key = re.sub(r"\]\s+\d+$", "]", line)
+                snap.setdefault((name, key), set())
+            elif key and line and not line.startswith("#"):
+                snap[(name, key)].add(line)
+    return snap
+
+
+def tree_snapshot(root):
+    """Relative path -> size of every file (and folder, size None) under root."""
+    root = Path(root)
+    snap = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        for d in dirnames:
+            snap[os.path.relpath(os.path.join(dirpath, d), root)] = None
+        for f in filenames:
+            p = os.path.join(dirpath, f)
+            try:
+                snap[os.path.relpath(p, root)] = os.path.getsize(p)
+            except OSError:
+                pass
+    return snap
+
+
+def wait_for(predicate, timeout=20.0, step=0.1):
+    end = time.time() + timeout
+    while time.time() < end:
+        if predicate():
+            return True
+        time.sleep(step)
+    return predicate()
+
+
+def fresh_dir(path):
+    path = Path(path)
+    if path.exists():
+        shutil.rmtree(path)
+    path.mkdir(parents=True)
+    return path
