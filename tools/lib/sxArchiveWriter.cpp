@@ -1,0 +1,446 @@
+#include "sxArchiveWriter.h"
+
+#include "ovBlowFish.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Files up to this size are read whole by a worker; larger ones are streamed.
+constexpr int64_t kWholeFileLimit = 8 << 20;
+// Stored bytes that workers may hold ahead of the writer.
+constexpr int64_t kAheadBudget = 96 << 20;
+constexpr int32_t kChunk = 1 << 20;
+// A large file whose first chunk does not shrink below this share is stored.
+constexpr double kStoreRatio = 0.98;
+
+int32_t CheckedSize(int64_t size, const std::string& what)
+{
+    if (size < 0 || size > 0x7FFFFFFF)
+        throw EStreamError(FormatText("%s is too large for the archive (at most 2 GB per file)", what.c_str()));
+    return static_cast<int32_t>(size);
+}
+
+const std::string& SourceLabel(const TArchiveSource& s) { return s.Path.empty() ? s.Name : s.Path; }
+
+// The stored form of one small file.
+struct TStored {
+    TFileInfo Entry;
+    std::vector<uint8_t> Bytes;
+};
+
+void Encipher(std::vector<uint8_t>& bytes, TFileInfo& entry, const std::string& password)
+{
+    if (password.empty()) {
+        entry.PlainSize = 0;
+        return;
+    }
+    entry.PlainSize = CheckedSize(static_cast<int64_t>(bytes.size()), entry.Name);
+    bytes.resize((bytes.size() + 7) / 8 * 8, 0);
+    if (!bytes.empty())
+        EncryptBuffer(bytes.data(), static_cast<int32_t>(bytes.size()), password);
+}
+
+std::vector<uint8_t> Deflate(const uint8_t* data, size_t size, int level)
+{
+    uLongf bound = compressBound(static_cast<uLong>(size));
+    std::vector<uint8_t> out(bound);
+    int rc = compress2(out.data(), &bound, data, static_cast<uLong>(size), level);
+    if (rc != Z_OK)
+        throw EStreamError(FormatText("zlib compression failed (%d)", rc));
+    out.resize(bound);
+    return out;
+}
+
+TStored ProduceWhole(const TArchiveSource& src, const TArchiveOptions& opt)
+{
+    TStored r;
+    r.Entry.Name = src.Name;
+    r.Entry.FolderIndex = src.FolderIndex;
+    std::vector<uint8_t> plain;
+    if (src.Path.empty()) {
+        plain = src.Data;
+    } else {
+        TFileStream f(src.Path, fmOpenRead | fmShareDenyWrite);
+        int64_t size = f.GetSize();
+        plain.resize(static_cast<size_t>(CheckedSize(size, src.Path)));
+        if (!plain.empty())
+            f.ReadBuffer(plain.data(), static_cast<int32_t>(plain.size()));
+    }
+    r.Entry.Size = CheckedSize(static_cast<int64_t>(plain.size()), SourceLabel(src));
+    r.Entry.Compressed = false;
+    if (src.Compress) {
+        std::vector<uint8_t> packed = Deflate(plain.data(), plain.size(), opt.Level);
+        if (!opt.AutoStore || packed.size() < plain.size()) {
+            r.Entry.Compressed = true;
+            plain.swap(packed);
+        }
+    }
+    r.Bytes.swap(plain);
+    Encipher(r.Bytes, r.Entry, opt.Password);
+    r.Entry.StoredSize = CheckedSize(static_cast<int64_t>(r.Bytes.size()), SourceLabel(src));
+    return r;
+}
+
+// Writes the stored bytes, enciphering on the way (the chain runs on across
+// chunks; the tail is zero-padded at Finish).
+class TStoredSink {
+public:
+    TStoredSink(TStream& target, const std::string& password) : Target(target)
+    {
+        if (!password.empty()) {
+            Cipher.reset(new TBlowfish());
+            Cipher->SetKey(password);
+        }
+    }
+    void Write(const uint8_t* data, size_t count)
+    {
+        Plain += static_cast<int64_t>(count);
+        if (!Cipher) {
+            Put(data, count);
+            return;
+        }
+        Buffer.insert(Buffer.end(), data, data + count);
+        size_t whole = Buffer.size() / 8 * 8;
+        if (whole) {
+            Cipher->Encrypt(Buffer.data(), static_cast<int32_t>(whole));
+            Put(Buffer.data(), whole);
+            Buffer.erase(Buffer.begin(), Buffer.begin() + static_cast<std::ptrdiff_t>(whole));
+        }
+    }
+    void Finish()
+    {
+        if (Cipher && !Buffer.empty()) {
+            Buffer.resize(8, 0);
+            Cipher->Encrypt(Buffer.data(), 8);
+            Put(Buffer.data(), 8);
+            Buffer.clear();
+        }
+    }
+    int64_t Plain = 0;   // bytes given
+    int64_t Stored = 0;  // bytes written
+
+private:
+    void Put(const uint8_t* data, size_t count)
+    {
+        if (count) {
+            Target.WriteBuffer(data, static_cast<int32_t>(count));
+            Stored += static_cast<int64_t>(count);
+        }
+    }
+    TStream& Target;
+    std::unique_ptr<TBlowfish> Cipher;
+    std::vector<uint8_t> Buffer;
+};
+
+// Streams one large file from disk into target in bounded chunks.
+TFileInfo StreamLarge(const TArchiveSource& src, const TArchiveOptions& opt, TStream& target,
+                      const std::function<void(int64_t)>& advanced)
+{
+    TFileInfo entry;
+    entry.Name = src.Name;
+    entry.FolderIndex = src.FolderIndex;
+    TFileStream f(src.Path, fmOpenRead | fmShareDenyWrite);
+    int64_t size = f.GetSize();
+    entry.Size = CheckedSize(size, src.Path);
+    std::vector<uint8_t> in(kChunk), out(kChunk + 1024);
+    int64_t start = target.GetPosition();
+    TStoredSink sink(target, opt.Password);
+
+    // Decide on compression from the first chunk.
+    int32_t first = f.Read(in.data(), kChunk);
+    bool compress = src.Compress;
+    if (compress && opt.AutoStore && first > 0) {
+        std::vector<uint8_t> probe = Deflate(in.data(), static_cast<size_t>(first), opt.Level);
+        compress = static_cast<double>(probe.size()) < kStoreRatio * first;
+    }
+    entry.Compressed = compress;
+
+    z_stream z{};
+    if (compress && deflateInit(&z, opt.Level) != Z_OK)
+        throw EStreamError("zlib initialization failed");
+    std::unique_ptr<z_stream, void (*)(z_stream*)> zOwner(compress ? &z : nullptr,
+                                                          [](z_stream* p) { deflateEnd(p); });
+    int64_t read = 0;
+    int32_t n = first;
+    for (;;) {
+        if (n < 0)
+            throw EReadError(FormatText("Cannot read %s", src.Path.c_str()));
+        read += n;
+        bool last = n == 0 || read >= size;
+        if (!compress) {
+            sink.Write(in.data(), static_cast<size_t>(n));
+        } else {
+            z.next_in = in.data();
+            z.avail_in = static_cast<uInt>(n);
+            int flush = last ? Z_FINISH : Z_NO_FLUSH;
+            int rc;
+            do {
+                z.next_out = out.data();
+                z.avail_out = static_cast<uInt>(out.size());
+                rc = deflate(&z, flush);
+                if (rc == Z_STREAM_ERROR)
+                    throw EStreamError("zlib compression failed");
+                sink.Write(out.data(), out.size() - z.avail_out);
+            } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+        }
+        if (n > 0)
+            advanced(n);
+        if (last)
+            break;
+        n = f.Read(in.data(), kChunk);
+    }
+    if (read != size)
+        throw EReadError(FormatText("%s changed while it was read", src.Path.c_str()));
+    sink.Finish();
+    entry.PlainSize = opt.Password.empty() ? 0 : CheckedSize(sink.Plain, src.Path);
+    entry.StoredSize = CheckedSize(target.GetPosition() - start, src.Path);
+    return entry;
+}
+
+int64_t SourceSize(const TArchiveSource& s)
+{
+    if (s.Path.empty())
+        return static_cast<int64_t>(s.Data.size());
+    TFileStream f(s.Path, fmOpenRead | fmShareDenyWrite);
+    return f.GetSize();
+}
+
+}  // namespace
+
+void MakePasswordCheck(TSXHeader& header, const std::string& password)
+{
+    std::memset(header.CheckBlock, 0, sizeof header.CheckBlock);
+    if (password.empty()) {
+        header.CheckLength = 0;
+        header.Options &= static_cast<uint16_t>(~soPassword);
+        return;
+    }
+    if (password.size() + 1 > static_cast<size_t>(SXMaxCheckLength))
+        throw EStreamError("The password is too long (at most 127 characters)");
+    if (password.find('\0') != std::string::npos)
+        throw EStreamError("The password holds a zero byte");
+    size_t length = (password.size() + 1 + 7) / 8 * 8;
+    std::memcpy(header.CheckBlock, password.data(), password.size());
+    EncryptBuffer(header.CheckBlock, static_cast<int32_t>(length), password);
+    header.CheckLength = static_cast<int16_t>(length);
+    header.Options |= soPassword;
+}
+
+std::string JoinStringTable(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i)
+            text += "\r\n";
+        text += lines[i];
+    }
+    return text;
+}
+
+void WriteArchive(TSXHeader& header, const std::vector<std::string>& strings,
+                  const std::vector<TArchiveSource>& sources, const TArchiveOptions& options, TStream& target)
+{
+    if (options.Level < 1 || options.Level > 9)
+        throw EStreamError("The compression level must be 1 to 9");
+    if (sources.size() > 0x7FFF)
+        throw EStreamError("Too many files for one archive (at most 32767)");
+    MakePasswordCheck(header, options.Password);
+    std::string table = JoinStringTable(strings);
+
+    // Sizes first: a missing file is reported before anything is compressed.
+    size_t n = sources.size();
+    std::vector<int64_t> sizes(n);
+    std::vector<bool> large(n);
+    int64_t total = 0;
+    for (size_t i = 0; i < n; ++i) {
+        sizes[i] = SourceSize(sources[i]);
+        CheckedSize(sizes[i], SourceLabel(sources[i]));
+        large[i] = !sources[i].Path.empty() && sizes[i] > kWholeFileLimit;
+        total += sizes[i];
+    }
+
+    // The header with provisional entries: its length does not depend on the sizes.
+    header.Files.clear();
+    for (const TArchiveSource& s : sources) {
+        TFileInfo f;
+        f.Name = s.Name;
+        f.FolderIndex = s.FolderIndex;
+        header.Files.push_back(f);
+    }
+    int64_t headerStart = target.GetPosition();
+    header.SaveAllToStream(target);
+    WriteShortString(target, table);
+
+    // Workers produce the small files' stored bytes ahead of the writer.
+    std::vector<size_t> small;
+    for (size_t i = 0; i < n; ++i)
+        if (!large[i])
+            small.push_back(i);
+    struct TSlot {
+        bool Ready = false;
+        std::string Error;
+        TStored Stored;
+    };
+    std::vector<TSlot> slots(n);
+    std::mutex lock;
+    std::condition_variable changed;
+    size_t writerAt = 0;       // entry the writer needs next
+    int64_t ahead = 0;         // stored bytes produced and not yet written
+    bool stop = false;
+    std::atomic<size_t> nextSmall{0};
+
+    auto worker = [&]() {
+        for (;;) {
+            size_t k = nextSmall.fetch_add(1);
+            if (k >= small.size())
+                return;
+            size_t i = small[k];
+            {
+                std::unique_lock<std::mutex> g(lock);
+                changed.wait(g, [&] { return stop || i <= writerAt || ahead < kAheadBudget; });
+                if (stop)
+                    return;
+            }
+            TSlot done;
+            try {
+                done.Stored = ProduceWhole(sources[i], options);
+            } catch (const Exception& e) {
+                done.Error = e.message();
+            } catch (const std::exception& e) {
+                done.Error = e.what();
+            }
+            std::lock_guard<std::mutex> g(lock);
+            ahead += static_cast<int64_t>(done.Stored.Bytes.size());
+            done.Ready = true;
+            slots[i] = std::move(done);
+            changed.notify_all();
+        }
+    };
+    int threads = options.Threads > 0 ? options.Threads : static_cast<int>(std::thread::hardware_concurrency());
+    threads = std::max(1, std::min<int>(threads, static_cast<int>(small.size())));
+    std::vector<std::thread> pool;
+    auto stopPool = [&]() {
+        {
+            std::lock_guard<std::mutex> g(lock);
+            stop = true;
+        }
+        changed.notify_all();
+        for (std::thread& t : pool)
+            if (t.joinable())
+                t.join();
+        pool.clear();
+    };
+    if (!small.empty())
+        for (int t = 0; t < threads; ++t)
+            pool.emplace_back(worker);
+
+    int64_t done = 0;
+    try {
+        for (size_t i = 0; i < n; ++i) {
+            {
+                std::lock_guard<std::mutex> g(lock);
+                writerAt = i;
+            }
+            changed.notify_all();
+            if (large[i]) {
+                header.Files[i] = StreamLarge(sources[i], options, target, [&](int64_t step) {
+                    done += step;
+                    if (options.Progress)
+                        options.Progress(done, total);
+                });
+                continue;
+            }
+            TSlot slot;
+            {
+                std::unique_lock<std::mutex> g(lock);
+                changed.wait(g, [&] { return slots[i].Ready; });
+                slot = std::move(slots[i]);
+                slots[i] = TSlot();
+                ahead -= static_cast<int64_t>(slot.Stored.Bytes.size());
+            }
+            changed.notify_all();
+            if (!slot.Error.empty())
+                throw EStreamError(slot.Error);
+            if (!slot.Stored.Bytes.empty())
+                target.WriteBuffer(slot.Stored.Bytes.data(), static_cast<int32_t>(slot.Stored.Bytes.size()));
+            header.Files[i] = slot.Stored.Entry;
+            done += sizes[i];
+            if (options.Progress)
+                options.Progress(done, total);
+        }
+    } catch (...) {
+        stopPool();
+        throw;
+    }
+    stopPool();
+
+    // The real sizes: the header keeps its length, so it is rewritten in place.
+    int64_t end = target.GetPosition();
+    target.Seek(headerStart, soFromBeginning);
+    header.SaveAllToStream(target);
+    target.Seek(end, soFromBeginning);
+}
+
+std::vector<uint8_t> ZlibCompress(const uint8_t* data, size_t size, int level)
+{
+    return Deflate(data, size, level);
+}
+
+std::vector<uint8_t> ZlibDecompress(const uint8_t* data, size_t size)
+{
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        throw EStreamError("zlib initialization failed");
+    std::unique_ptr<z_stream, void (*)(z_stream*)> owner(&z, [](z_stream* p) { inflateEnd(p); });
+    std::vector<uint8_t> out;
+    std::vector<uint8_t> buf(1 << 16);
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    int rc;
+    do {
+        z.next_out = buf.data();
+        z.avail_out = static_cast<uInt>(buf.size());
+        rc = inflate(&z, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END)
+            throw EStreamError(FormatText("Damaged zlib data (%d)", rc));
+        out.insert(out.end(), buf.data(), buf.data() + (buf.size() - z.avail_out));
+        if (rc == Z_OK && z.avail_in == 0 && z.avail_out != 0)
+            throw EStreamError("Incomplete zlib data");
+    } while (rc != Z_STREAM_END);
+    return out;
+}
+
+std::vector<uint8_t> DecodeStoredData(const uint8_t* stored, size_t size, const TFileInfo& entry,
+                                      const std::string& password)
+{
+    if (static_cast<int64_t>(size) != entry.StoredSize)
+        throw EStreamError("Stored size does not match the entry");
+    std::vector<uint8_t> data;
+    if (!password.empty()) {
+        if (entry.PlainSize < 0 || entry.PlainSize > entry.StoredSize)
+            throw EStreamError("Plain size does not fit the stored data");
+        TReadOnlyMemoryStream source(stored, static_cast<int64_t>(size));
+        TBlowfish* cipher = new TBlowfish();
+        cipher->SetKey(password);
+        TDeCryptStream decrypt(cipher, source, entry.PlainSize);
+        data.resize(static_cast<size_t>(entry.PlainSize));
+        if (!data.empty())
+            decrypt.ReadBuffer(data.data(), static_cast<int32_t>(data.size()));
+    } else {
+        data.assign(stored, stored + size);
+    }
+    if (entry.Compressed)
+        data = ZlibDecompress(data.data(), data.size());
+    if (static_cast<int64_t>(data.size()) != entry.Size)
+        throw EStreamError("Decoded size does not match the entry");
+    return data;
+}

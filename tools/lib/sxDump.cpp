@@ -1,0 +1,240 @@
+#include "sxDump.h"
+
+#include "sxArchiveWriter.h"
+#include "sxPEFile.h"
+#include "sxProject.h"
+#include "sxTypes.h"
+
+#include "ovBlowFish.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+void Line(std::string& text, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+void Line(std::string& text, const char* format, ...)
+{
+    char buf[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    text += buf;
+    text += '\n';
+}
+
+// Shows a text on one line: control characters escaped.
+std::string Shown(const std::string& s, size_t limit = 200)
+{
+    std::string r = "\"";
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (i == limit) {
+            r += "...";
+            break;
+        }
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c == '"') r += "\\\"";
+        else if (c < 0x20) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\x%02X", c);
+            r += b;
+        } else r += static_cast<char>(c);
+    }
+    return r + "\"";
+}
+
+std::vector<std::string> SplitTable(const std::string& table)
+{
+    std::vector<std::string> lines;
+    std::string cur;
+    for (size_t i = 0; i < table.size(); ++i) {
+        char c = table[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(cur);
+            cur.clear();
+            if (c == '\r' && i + 1 < table.size() && table[i + 1] == '\n')
+                ++i;
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty())
+        lines.push_back(cur);
+    return lines;
+}
+
+}  // namespace
+
+std::vector<uint8_t> ExtractArchiveBytes(const std::vector<uint8_t>& file, std::string& what)
+{
+    if (!TPEFile::IsPEImage(file)) {
+        what = "archive";
+        return file;
+    }
+    what = "setup program";
+    TPEFile pe;
+    pe.LoadFromBytes(file);
+    const TResEntry* e = pe.Find(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"));
+    if (!e)
+        throw EPEFormat("The program carries no SX_STORAGE resource");
+    return e->Data;
+}
+
+bool DumpArchive(const std::vector<uint8_t>& archive, std::string& text, bool verify, const std::string& password)
+{
+    TReadOnlyMemoryStream s(archive.data(), static_cast<int64_t>(archive.size()));
+    TSXHeaderSL h;
+    bool savedSilent = SilentMode;
+    bool ok = h.LoadFromStream(s);
+    SilentMode = savedSilent;
+    if (!ok) {
+        Line(text, "Invalid file format: the archive header is damaged or truncated.");
+        return false;
+    }
+    int64_t headerBytes = s.GetPosition();
+    std::string table;
+    try {
+        table = ReadShortString(s);
+    } catch (const Exception&) {
+        Line(text, "Invalid file format: the string table is truncated.");
+        return false;
+    }
+    int64_t tableBytes = s.GetPosition() - headerBytes;
+
+    std::string opts;
+    for (int b = 0; b < 12; ++b)
+        if (h.Options & (1u << b))
+            opts += std::string(" ") + SXOptionNames[b];
+    if (h.Options & ~soAllOptions)
+        opts += " (unknown bits)";
+    Line(text, "Options: 0x%04X%s", h.Options, opts.c_str());
+    Line(text, "CheckLength: %d", h.CheckLength);
+    Line(text, "FileCount: %d", h.FileCount);
+    Line(text, "TempFolderIndex: %d", h.TempFolderIndex);
+    Line(text, "ScriptFileIndex: %d", h.ScriptFileIndex);
+    Line(text, "DefaultFolder: %s", Shown(h.DefaultFolder).c_str());
+    Line(text, "Command: %s", Shown(h.Command).c_str());
+    Line(text, "Parameters: %s", Shown(h.Parameters).c_str());
+    Line(text, "Folders: %d", h.FolderCount);
+    for (size_t i = 0; i < h.Folders.size(); ++i)
+        Line(text, "  [%u] %s%s", static_cast<unsigned>(i), Shown(h.Folders[i]).c_str(),
+             (i < 32 && (h.RegisteredFolders >> i) & 1) ? " (registered)" : "");
+    Line(text, "RegisteredFolders: 0x%08X", h.RegisteredFolders);
+    Line(text, "PreviousProducts: %d", h.PreviousProductCount);
+    for (const std::string& p : h.PreviousProducts)
+        Line(text, "  %s", Shown(p).c_str());
+    Line(text, "UninstallFolder: %s", Shown(h.UninstallFolder).c_str());
+    Line(text, "UninstallIcon: %s", Shown(h.UninstallIcon).c_str());
+    Line(text, "AfterUninstall: %s", Shown(h.AfterUninstall).c_str());
+    Line(text, "AfterUninstallParamString: %s", Shown(h.AfterUninstallParamString).c_str());
+    Line(text, "Components: %u", static_cast<unsigned>(h.Components.size()));
+    for (const std::string& c : h.Components)
+        Line(text, "  %s", Shown(c).c_str());
+    Line(text, "ComponentInf: %u lines", static_cast<unsigned>(h.ComponentInf.size()));
+    for (const std::string& c : h.ComponentInf)
+        Line(text, "  %s", Shown(c).c_str());
+    Line(text, "StampDate: %d", h.StampDate ? 1 : 0);
+    Line(text, "FileDate: %.8f (%s)", h.FileDate, FormatDateTime(h.FileDate).c_str());
+    Line(text, "KeepCopy: %d", h.KeepCopy ? 1 : 0);
+    if (h.KeepCopy) {
+        Line(text, "CopyPath: %s", Shown(h.CopyPath).c_str());
+        Line(text, "CopyKey: %s", Shown(h.CopyKey).c_str());
+    }
+    std::vector<std::string> lines = SplitTable(table);
+    Line(text, "Strings: %u lines", static_cast<unsigned>(lines.size()));
+    for (size_t i = 0; i < lines.size(); ++i)
+        Line(text, "  %2u %-22s %s", static_cast<unsigned>(i),
+             i < static_cast<size_t>(SXStringRoleCount) ? SXStringRoleNames[i] : "-", Shown(lines[i]).c_str());
+    Line(text, "Files:");
+    Line(text, "  %4s %-4s %10s %10s %10s %6s  %s", "#", "Zip", "Size", "PlainSize", "StoredSize", "Folder", "Name");
+    int64_t stored = 0;
+    for (size_t i = 0; i < h.Files.size(); ++i) {
+        const TFileInfo& f = h.Files[i];
+        Line(text, "  %4u %-4s %10d %10d %10d %6d  %s", static_cast<unsigned>(i), f.Compressed ? "yes" : "no", f.Size,
+             f.PlainSize, f.StoredSize, f.FolderIndex, Shown(f.Name).c_str());
+        stored += f.StoredSize;
+    }
+    int64_t sum = headerBytes + tableBytes + stored;
+    bool sizeOk = sum == static_cast<int64_t>(archive.size());
+    Line(text, "Sizes: header %lld + string table %lld + stored data %lld = %lld; archive %lld bytes: %s",
+         static_cast<long long>(headerBytes), static_cast<long long>(tableBytes), static_cast<long long>(stored),
+         static_cast<long long>(sum), static_cast<long long>(archive.size()), sizeOk ? "OK" : "MISMATCH");
+    if (lines.empty() || table.find_first_not_of("\r\n") == std::string::npos) {
+        Line(text, "Invalid file format: the string table is empty.");
+        return false;
+    }
+    if (!sizeOk)
+        return false;
+    if (verify) {
+        if ((h.Options & soPassword) && password.empty()) {
+            Line(text, "Verify: the archive has a password; give it with --password.");
+            return false;
+        }
+        if (h.Options & soPassword) {
+            uint8_t block[SXMaxCheckLength + 8] = {};
+            std::copy(h.CheckBlock, h.CheckBlock + h.CheckLength, block);
+            DecryptBuffer(block, h.CheckLength, password);
+            if (std::string(reinterpret_cast<char*>(block)) != password) {
+                Line(text, "Verify: wrong password.");
+                return false;
+            }
+        }
+        int64_t at = headerBytes + tableBytes;
+        for (size_t i = 0; i < h.Files.size(); ++i) {
+            const TFileInfo& f = h.Files[i];
+            try {
+                DecodeStoredData(archive.data() + at, static_cast<size_t>(f.StoredSize), f,
+                                 (h.Options & soPassword) ? password : std::string());
+            } catch (const Exception& e) {
+                Line(text, "Verify: file %u %s: %s", static_cast<unsigned>(i), Shown(f.Name).c_str(),
+                     e.message().c_str());
+                return false;
+            }
+            at += f.StoredSize;
+        }
+        Line(text, "Verify: all %u files decode to their sizes.", static_cast<unsigned>(h.Files.size()));
+    }
+    return true;
+}
+
+bool DumpFile(const std::string& fileName, std::string& text, bool verify, const std::string& password)
+{
+    std::vector<uint8_t> bytes;
+    {
+        TFileStream f(fileName, fmOpenRead | fmShareDenyWrite);
+        int64_t size = f.GetSize();
+        if (size > 0x7FFFFFFF)
+            throw EStreamError(fileName + " is too large");
+        bytes.resize(static_cast<size_t>(size));
+        if (size)
+            f.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
+    }
+    std::string what;
+    std::vector<uint8_t> archive;
+    if (TPEFile::IsPEImage(bytes)) {
+        TPEFile pe;
+        pe.LoadFromBytes(bytes);
+        bytes.clear();
+        what = "setup program";
+        const TResEntry* e = pe.Find(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"));
+        if (!e)
+            throw EPEFormat(fileName + ": the program carries no SX_STORAGE resource");
+        Line(text, "File: %s (setup program; SX_STORAGE %u bytes)", fileName.c_str(),
+             static_cast<unsigned>(e->Data.size()));
+        for (const char* lib : {"DIALOGS", "CLIENT_DLL"})
+            if (const TResEntry* l = pe.Find(TResId(RT_RCDATA_ID), TResId(lib)))
+                Line(text, "Resource %s: %u bytes (zlib stream)", lib, static_cast<unsigned>(l->Data.size()));
+        archive = e->Data;
+    } else {
+        Line(text, "File: %s (bare archive, %u bytes)", fileName.c_str(), static_cast<unsigned>(bytes.size()));
+        archive.swap(bytes);
+    }
+    return DumpArchive(archive, text, verify, password);
+}

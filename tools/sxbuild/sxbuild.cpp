@@ -1,0 +1,205 @@
+// sxbuild: turns a setup project file and the product's files into a ready
+// setup.exe (or a bare archive), and dumps existing setups.
+//
+//   sxbuild PROJECT.ini [-o OUT.exe] [--archive-only] [--quiet] [--stub PATH]
+//                       [--set Section.Key=Value]... [--silent] [--threads N]
+//   sxbuild --dump FILE [--verify] [--password PW]
+#include "sxBuilder.h"
+#include "sxDump.h"
+#include "sxProject.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#define SX_ISATTY _isatty
+#else
+#include <unistd.h>
+#define SX_ISATTY isatty
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kUsage[] =
+    "usage: sxbuild PROJECT.ini [-o OUT.exe] [--archive-only] [--quiet] [--stub PATH]\n"
+    "                           [--set Section.Key=Value]... [--silent] [--threads N]\n"
+    "       sxbuild --dump FILE [--verify] [--password PW]\n"
+    "\n"
+    "  -o OUT            file to write (default: Output= of the project, else\n"
+    "                    the project's name with .exe, or .sxa with --archive-only)\n"
+    "  --archive-only    write the bare archive instead of a setup program\n"
+    "  --stub PATH       the setup.exe stub (default: Stub= of the project, then\n"
+    "                    setup.exe beside sxbuild, then the build tree's stub)\n"
+    "  --set S.K=V       override a key of the project (e.g. --set Setup.Silent=yes)\n"
+    "  --silent          the same as --set Setup.Silent=yes (unattended setup)\n"
+    "  --threads N       compression threads (default: one per core)\n"
+    "  --quiet           no progress display\n"
+    "  --dump FILE       print the header, strings and files of a setup or archive\n"
+    "  --verify          with --dump: decode every file and check its size\n";
+
+int Fail(const std::string& message)
+{
+    std::fprintf(stderr, "sxbuild: %s\n", message.c_str());
+    return 1;
+}
+
+std::string SelfPath(const char* argv0)
+{
+    std::error_code ec;
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (ec || self.empty())
+        self = fs::absolute(fs::path(argv0), ec);
+    return self.string();
+}
+
+// The stub: beside sxbuild, or where the build trees put it.
+std::string FindStub(const char* argv0)
+{
+    fs::path dir = fs::path(SelfPath(argv0)).parent_path();
+    const char* candidates[] = {
+        "setup.exe",
+        "../setup/setup.exe",          // build/win32/tools/sxbuild.exe -> build/win32/setup
+        "../../win32/setup/setup.exe", // build/host/tools/sxbuild -> build/win32/setup
+    };
+    for (const char* c : candidates) {
+        std::error_code ec;
+        fs::path p = dir / c;
+        if (fs::is_regular_file(p, ec))
+            return p.lexically_normal().string();
+    }
+    return std::string();
+}
+
+// Progress on a terminal: percent and throughput, at most ten times a second.
+class TProgress {
+public:
+    explicit TProgress(bool enabled) : Enabled(enabled), Start(Clock::now()), Last(Start) {}
+    void Update(int64_t done, int64_t total)
+    {
+        if (!Enabled)
+            return;
+        auto now = Clock::now();
+        if (done < total && now - Last < std::chrono::milliseconds(100))
+            return;
+        Last = now;
+        double secs = std::chrono::duration<double>(now - Start).count();
+        double mbs = secs > 0 ? done / 1048576.0 / secs : 0;
+        int pct = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+        std::fprintf(stderr, "\r  %3d%%  %8.1f MB of %.1f MB  %7.1f MB/s ", pct, done / 1048576.0,
+                     total / 1048576.0, mbs);
+        std::fflush(stderr);
+        Shown = true;
+    }
+    void End()
+    {
+        if (Shown)
+            std::fprintf(stderr, "\n");
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    bool Enabled;
+    bool Shown = false;
+    Clock::time_point Start, Last;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string project, output, stub, dump, password;
+    std::vector<std::string> overrides;
+    bool archiveOnly = false, quiet = false, verify = false, passwordGiven = false;
+    int threads = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](const char* what) -> std::string {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "sxbuild: %s needs %s\n", a.c_str(), what);
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (a == "-o" || a == "--output") output = value("a file name");
+        else if (a == "--archive-only") archiveOnly = true;
+        else if (a == "--quiet" || a == "-q") quiet = true;
+        else if (a == "--stub") stub = value("a file name");
+        else if (a == "--set") overrides.push_back(value("Section.Key=Value"));
+        else if (a == "--silent") overrides.push_back("Setup.Silent=yes");
+        else if (a == "--threads") threads = std::atoi(value("a number").c_str());
+        else if (a == "--dump") dump = value("a file name");
+        else if (a == "--verify") verify = true;
+        else if (a == "--password") { password = value("a password"); passwordGiven = true; }
+        else if (a == "-h" || a == "--help") { std::fputs(kUsage, stdout); return 0; }
+        else if (!a.empty() && a[0] == '-') { std::fprintf(stderr, "sxbuild: unknown option %s\n%s", a.c_str(), kUsage); return 2; }
+        else if (project.empty()) project = a;
+        else { std::fprintf(stderr, "sxbuild: more than one project named\n%s", kUsage); return 2; }
+    }
+    (void)passwordGiven;
+
+    if (!dump.empty()) {
+        if (!project.empty())
+            return Fail("--dump takes no project");
+        try {
+            std::string text;
+            bool ok = DumpFile(dump, text, verify, password);
+            std::fputs(text.c_str(), stdout);
+            return ok ? 0 : 1;
+        } catch (const Exception& e) {
+            return Fail(e.message());
+        } catch (const std::exception& e) {
+            return Fail(e.what());
+        }
+    }
+    if (project.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    try {
+        TProject p = LoadProject(project, overrides);
+        TBuildOptions o;
+        o.ArchiveOnly = archiveOnly;
+        o.Threads = threads;
+        o.Output = output;
+        if (o.Output.empty())
+            o.Output = p.Output;
+        if (o.Output.empty()) {
+            fs::path out(project);
+            out.replace_extension(archiveOnly ? ".sxa" : ".exe");
+            o.Output = out.string();
+        }
+        if (!archiveOnly) {
+            o.Stub = !stub.empty() ? stub : (!p.Stub.empty() ? p.Stub : FindStub(argv[0]));
+        }
+        TProgress progress(!quiet && SX_ISATTY(2));
+        o.Progress = [&](int64_t done, int64_t total) { progress.Update(done, total); };
+        auto t0 = std::chrono::steady_clock::now();
+        TBuildResult r;
+        try {
+            r = BuildSetup(p, o);
+        } catch (...) {
+            progress.End();
+            throw;
+        }
+        progress.End();
+        double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (!quiet)
+            std::printf("%s: %d files, %.1f MB in, archive %.1f MB, %s %.1f MB, %.2f s\n", o.Output.c_str(),
+                        r.FileCount, r.SourceBytes / 1048576.0, r.ArchiveBytes / 1048576.0,
+                        archiveOnly ? "written" : "setup", r.OutputBytes / 1048576.0, secs);
+        return 0;
+    } catch (const Exception& e) {
+        return Fail(e.message());
+    } catch (const std::exception& e) {
+        return Fail(e.what());
+    }
+}
