@@ -87,18 +87,24 @@ char LocaleChar(LCTYPE type, char fallback)
 
 // ---- Folder macros and system folders -------------------------------------------
 
-std::string ReadCurrentVersionValue(const std::string& name)
+std::string ReadSystemValue(HKEY root, const std::string& rootName, const std::string& keyPath,
+                            const std::string& name)
 {
     TRegistryEx registry;
-    registry.RootKey = HKEY_LOCAL_MACHINE;
-    if (!registry.OpenKeyReadOnly(CurrentVersionKey))
+    registry.RootKey = root;
+    if (!registry.OpenKeyReadOnly(keyPath))
         throw ERegistryException(FormatText(
             "Cannot access system registry infromation in:\\n%s\\n\\nPlease make sure that you have a proper "
             "access rights to the system.",
-            (std::string("HKEY_LOCAL_MACHINE\\") + CurrentVersionKey).c_str()));
+            (rootName + "\\" + keyPath).c_str()));
     std::string value = registry.ReadString(name);
     registry.CloseKey();
     return value;
+}
+
+std::string ReadCurrentVersionValue(const std::string& name)
+{
+    return ReadSystemValue(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", CurrentVersionKey, name);
 }
 
 std::string GetProgramFilesDir()
@@ -251,7 +257,11 @@ std::string FormatDuration(int32_t seconds)
 
 // ---- Files -------------------------------------------------------------------------------
 
-std::string MakeTempName(const std::string& folder, const std::string& extension)
+namespace {
+
+// The first free "ov~NNNNN" name of the folder that is not in `taken`.
+std::string FreeTempName(const std::string& folder, const std::string& extension,
+                         const std::vector<std::string>* taken)
 {
     std::string base = folder;
     if (base.empty())
@@ -264,9 +274,20 @@ std::string MakeTempName(const std::string& folder, const std::string& extension
     for (uint32_t n = 0;; ++n) {
         std::string candidate = base + FormatText("%.5u", static_cast<unsigned>(n)) + extension;
         // Any existing entry, a folder too, rules the name out.
-        if (!PathExists(candidate))
-            return candidate;
+        if (PathExists(candidate))
+            continue;
+        if (taken && std::any_of(taken->begin(), taken->end(),
+                                 [&](const std::string& t) { return SameText(t, candidate); }))
+            continue;
+        return candidate;
     }
+}
+
+}  // namespace
+
+std::string MakeTempName(const std::string& folder, const std::string& extension)
+{
+    return FreeTempName(folder, extension, nullptr);
 }
 
 std::string MakeTempFileName(const std::string& folder)
@@ -535,7 +556,9 @@ void DeleteOrRedirect(std::string& fileName, std::vector<std::string>* tempNames
     std::string folder = ExtractFilePath(fileName);
     if (folder.empty())
         folder = CurrentFolder();
-    std::string tempName = MakeTempFileName(folder);
+    // A name handed out before whose file was never written is not free:
+    // two pairs with one source would put one file's content on both targets.
+    std::string tempName = FreeTempName(folder, ".tmp", tempNames);
     targetNames->push_back(fileName);
     fileName = tempName;
     tempNames->push_back(fileName);

@@ -36,6 +36,10 @@ std::string ExpandMacros(const std::string& text);
 // (the "\n" markers left for the message box to convert) when the key cannot
 // be opened for reading.
 std::string ReadCurrentVersionValue(const std::string& name);
+// The same for any key: the string value `name` of root\keyPath opened for
+// reading, the error naming rootName\keyPath.
+std::string ReadSystemValue(HKEY root, const std::string& rootName, const std::string& keyPath,
+                            const std::string& name);
 std::string GetProgramFilesDir();
 std::string GetCommonFilesDir();
 std::string GetWindowsDir();  // no trailing backslash
@@ -128,8 +132,9 @@ void ShowError(const std::string& text);
 
 // Makes room for fileName: clears its attributes and deletes it. When it
 // cannot be deleted (locked) and both lists are given, records fileName in
-// targetNames, changes fileName to a fresh ov~NNNNN.tmp name beside it and
-// records that in tempNames.
+// targetNames, changes fileName to a fresh ov~NNNNN.tmp name beside it (one
+// that is neither on disk nor already in tempNames) and records that in
+// tempNames.
 void DeleteOrRedirect(std::string& fileName, std::vector<std::string>* tempNames,
                       std::vector<std::string>* targetNames);
 // Asks the system to move each temporary file over its target at the next

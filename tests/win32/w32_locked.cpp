@@ -116,6 +116,25 @@ TEST_F(Locked, LockedFileIsRedirected)
     EXPECT_EQ("new1", ReadBytes(Path("ov~00001.tmp")));
 }
 
+// A temporary name handed out before is not handed out again, even when its
+// file was never written (a failed write): each pair keeps its own source.
+TEST_F(Locked, RedirectNamesStayDistinct)
+{
+    std::vector<std::string> temps, targets;
+    const std::string a = Path("a.dll"), b = Path("b.dll");
+    WriteBytes(a, "a");
+    WriteBytes(b, "b");
+    HANDLE ha = HoldOpen(a), hb = HoldOpen(b);
+    std::string name = a;
+    DeleteOrRedirect(name, &temps, &targets);
+    EXPECT_EQ(Path("ov~00000.tmp"), name);
+    name = b;  // nothing was written to ov~00000.tmp
+    DeleteOrRedirect(name, &temps, &targets);
+    EXPECT_EQ(Path("ov~00001.tmp"), name);
+    CloseHandle(ha);
+    CloseHandle(hb);
+}
+
 TEST_F(Locked, PlatformAnswerAndOverride)
 {
     OSVERSIONINFOA info = {};

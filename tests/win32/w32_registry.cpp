@@ -3,6 +3,7 @@
 #include "w32_utils_fixture.h"
 
 #include "ovRegistry.h"
+#include "ovUtils.h"
 
 #include <sddl.h>
 
@@ -254,4 +255,33 @@ TEST_F(Registry, ReadOnlyKeyVersusOpenKeyReadOnly)
     }
     if (!enforced)
         GTEST_SKIP() << "this system does not enforce key security; only OpenKeyReadOnly was checked";
+}
+
+// A key that cannot be opened for reading gives the registry-access error,
+// its "\n" markers left for the message box, naming the key.
+TEST_F(Registry, SystemValueAccessError)
+{
+    RawSet("sys", "v", REG_SZ, "value", 6);
+    EXPECT_EQ("value", ReadSystemValue(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", KeyPath + "\\sys", "v"));
+    EXPECT_EQ("", ReadSystemValue(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", KeyPath + "\\sys", "missing"));
+    const std::string expected = "Cannot access system registry infromation in:\\nHKEY_CURRENT_USER\\" + KeyPath +
+                                 "\\nothere\\n\\nPlease make sure that you have a proper access rights to the system.";
+    EXPECT_EQ(expected,
+              MessageOf([&] { ReadSystemValue(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", KeyPath + "\\nothere", "v"); }));
+    EXPECT_FALSE(RawKeyExists("nothere"));
+
+    // A key whose security grants nothing: same error.
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, (KeyPath + "\\sys").c_str(), 0, WRITE_DAC, &key));
+    PSECURITY_DESCRIPTOR none = nullptr, all = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P", SDDL_REVISION_1, &none, nullptr));
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KA;;;WD)", SDDL_REVISION_1, &all, nullptr));
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, none);
+    std::string denied =
+        MessageOf([&] { ReadSystemValue(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", KeyPath + "\\sys", "v"); });
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, all);
+    RegCloseKey(key);
+    LocalFree(none);
+    LocalFree(all);
+    EXPECT_EQ(0u, denied.find("Cannot access system registry infromation in:\\nHKEY_CURRENT_USER\\")) << denied;
 }
