@@ -1,0 +1,272 @@
+// The setup project file: every key reaches its header field or option bit,
+// files and wildcards resolve against the project's folder, and each kind of
+// mistake is reported with the file name and the line number.
+#include <gtest/gtest.h>
+
+#include "sxProject.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A scratch project folder with a few source files.
+class ProjectTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        Dir = testing::TempDir() + "sx_project_test";
+        Mk(Dir);
+        Mk(Dir + "/src");
+        Mk(Dir + "/src/sub");
+        Write("src/a.txt", "alpha");
+        Write("src/b.txt", "bravo!");
+        Write("src/c.bin", "c");
+        Write("src/sub/d.txt", "delta");
+        Write("license.txt", "Line one\r\nLine two\n\n");
+        Write("comp.inf", "[Comp]\r\nFile=x.dll\r\n\r\nVersion=1,0");
+        Write("setup.inf", "[HKEY_CURRENT_USER]\n");
+        Write("dialogs.dll", "MZ-dialogs");
+        Write("client.dll", "MZ-client");
+        Write("ovUninst.exe", "MZ-uninst");
+    }
+    static void Mk(const std::string& d)
+    {
+        std::error_code ec;
+        std::filesystem::create_directories(d, ec);
+    }
+    void Write(const std::string& rel, const std::string& text)
+    {
+        TFileStream f(Dir + "/" + rel, fmCreate);
+        if (!text.empty())
+            f.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+    }
+    std::string Project(const std::string& text)
+    {
+        Write("p.ini", text);
+        return Dir + "/p.ini";
+    }
+    // The error message of loading text, or "" when it loads.
+    std::string ErrorOf(const std::string& text, const std::vector<std::string>& overrides = {})
+    {
+        try {
+            LoadProject(Project(text), overrides);
+            return "";
+        } catch (const EProjectError& e) {
+            return e.message();
+        }
+    }
+    std::string Dir;
+};
+
+const char kMinimal[] = "[Strings]\nSetupName=S\n";
+
+}  // namespace
+
+// A project that uses every key: each one lands in its field or option bit.
+TEST_F(ProjectTest, EveryKeyReachesTheHeader)
+{
+    TProject p = LoadProject(Project(
+        "; comment\n"
+        "[Setup]\n"
+        "Password = secret\n"
+        "DefaultFolder=<ProgramFilesDir>\\P\n"
+        "AskFolder=yes\n"
+        "NumberedFolder=yes\n"
+        "Command=<ThisDir>\\run.exe\n"
+        "Parameters=\"  -a -b  \"\n"
+        "WaitForCommand=yes\n"
+        "TempFolder=tmp\n"
+        "DeleteTempFiles=yes\n"
+        "Script=setup.inf | folder=tmp\n"
+        "Uninstall=yes\n"
+        "UninstallFolder=<WindowsDir>\n"
+        "UninstallIcon=icon.ico\n"
+        "AfterUninstall=<SystemDir>\\x.exe\n"
+        "AfterUninstallParams=-q\n"
+        "StampDate=yes\n"
+        "FileDate=2024-05-01 12:00:00\n"
+        "KeepCopy=yes\n"
+        "CopyPath=<ProgramFilesDir>\\<ProductName>\\setup.exe\n"
+        "CopyKey=Software\\<ProductName>\n"
+        "Silent=yes\n"
+        "NoFinalMessage=yes\n"
+        "DialogLibrary=dialogs.dll\n"
+        "ClientLibrary=client.dll\n"
+        "Uninstaller=ovUninst.exe\n"
+        "ComponentInf=comp.inf\n"
+        "Compression=yes\n"
+        "CompressionLevel=9\n"
+        "[Strings]\n"
+        "SetupName=My Setup\n"
+        "productname=Prod\n"
+        "7=seven\n"
+        "String16=sixteen\n"
+        "LicenseTextFile=license.txt\n"
+        "NumberedFolderPattern=Copy %d\n"
+        "String25=beyond\n"
+        "[Folders]\n"
+        "app = <ProgramFilesDir>\\P | register\n"
+        "tmp = <TempDir>\\P\n"
+        "[Files]\n"
+        "File = src/a.txt | folder=app\n"
+        "File = src\\b.txt | name=docs\\bee.txt | compress=no\n"
+        "File = src/*.txt | folder=1 | name=all\n"
+        "File = src/*.txt | recurse | folder=app\n"
+        "[PreviousProducts]\n"
+        "Product=<ProductName> Beta\n"
+        "[Components]\n"
+        "Component=Comp\n"
+        "Component=Other\n"
+        "[Version]\n"
+        "FileVersion=1.2.3.4\n"
+        "CompanyName=Orvale Systems\n"));
+    const TSXHeaderSL& h = p.Header;
+    EXPECT_EQ(soPassword | soRunCommand | soDefaultFolder | soNumberedFolder | soAskFolder | soDeleteTempFiles |
+                  soWaitForCommand | soDialogLibrary | soClientLibrary | soUninstall | soNoFinalMessage | soSilent,
+              h.Options);
+    EXPECT_EQ("secret", p.Password);
+    EXPECT_EQ("<ProgramFilesDir>\\P", h.DefaultFolder);
+    EXPECT_EQ("<ThisDir>\\run.exe", h.Command);
+    EXPECT_EQ("  -a -b  ", h.Parameters);
+    EXPECT_EQ(1, h.TempFolderIndex);
+    ASSERT_EQ(3u, h.Folders.size());  // app, tmp, and the uninstaller's folder
+    EXPECT_EQ("<ProgramFilesDir>\\P", h.Folders[0]);
+    EXPECT_EQ("<CommonFilesDir>\\Orvale Systems", h.Folders[2]);
+    EXPECT_EQ(1u, h.RegisteredFolders);
+    EXPECT_EQ("<WindowsDir>", h.UninstallFolder);
+    EXPECT_EQ("icon.ico", h.UninstallIcon);
+    EXPECT_EQ("<SystemDir>\\x.exe", h.AfterUninstall);
+    EXPECT_EQ("-q", h.AfterUninstallParamString);
+    EXPECT_TRUE(h.StampDate);
+    EXPECT_DOUBLE_EQ(45413.5, h.FileDate);
+    EXPECT_TRUE(h.KeepCopy);
+    EXPECT_EQ("<ProgramFilesDir>\\<ProductName>\\setup.exe", h.CopyPath);
+    EXPECT_EQ("Software\\<ProductName>", h.CopyKey);
+    EXPECT_EQ((std::vector<std::string>{"<ProductName> Beta"}), h.PreviousProducts);
+    EXPECT_EQ((std::vector<std::string>{"Comp", "Other"}), h.Components);
+    EXPECT_EQ((std::vector<std::string>{"[Comp]", "File=x.dll", "", "Version=1,0"}), h.ComponentInf);
+    EXPECT_EQ(9, p.CompressionLevel);
+    EXPECT_EQ(Dir + "/dialogs.dll", p.DialogLibrary);
+    EXPECT_EQ(Dir + "/client.dll", p.ClientLibrary);
+    EXPECT_TRUE(p.HasVersion);
+    EXPECT_EQ(4, p.FileVersion[3]);
+
+    ASSERT_EQ(26u, p.Strings.size());
+    EXPECT_EQ("My Setup", p.Strings[0]);
+    EXPECT_EQ("Prod", p.Strings[1]);
+    EXPECT_EQ("seven", p.Strings[7]);
+    EXPECT_EQ("sixteen", p.Strings[16]);
+    EXPECT_EQ("Line one\\nLine two", p.Strings[20]);  // breaks as markers, trailing ones dropped
+    EXPECT_EQ("Copy %d", p.Strings[21]);
+    EXPECT_EQ("beyond", p.Strings[25]);
+
+    // Files: in order of the lines, then the script, then the uninstaller.
+    std::vector<std::string> names;
+    for (const TArchiveSource& f : p.Files)
+        names.push_back(f.Name + "@" + std::to_string(f.FolderIndex) + (f.Compress ? "" : "(stored)"));
+    EXPECT_EQ((std::vector<std::string>{"a.txt@0", "docs\\bee.txt@-1(stored)", "all\\a.txt@1", "all\\b.txt@1",
+                                        "a.txt@0", "b.txt@0", "sub\\d.txt@0", "setup.inf@1", "ovUninst.exe@2"}),
+              names);
+    EXPECT_EQ(7, h.ScriptFileIndex);
+    EXPECT_EQ(Dir + "/src/sub/d.txt", p.Files[6].Path);
+}
+
+// Options follow from the texts where that is natural, and the minimal
+// project has none; a --set override replaces a key of the file.
+TEST_F(ProjectTest, DefaultsAndOverrides)
+{
+    TProject p = LoadProject(Project(std::string(kMinimal) + "[Setup]\nSilent=no\n"));
+    EXPECT_EQ(0, p.Header.Options);
+    EXPECT_EQ(-1, p.Header.TempFolderIndex);
+    EXPECT_EQ(-1, p.Header.ScriptFileIndex);
+    EXPECT_FALSE(p.Header.KeepCopy);
+    EXPECT_EQ(static_cast<size_t>(SXStringRoleCount), p.Strings.size());
+
+    p = LoadProject(Project(std::string(kMinimal) + "[Setup]\nSilent=no\n"), {"Setup.Silent=yes", "Strings.ProductName=X"});
+    EXPECT_EQ(soSilent, p.Header.Options);
+    EXPECT_EQ("X", p.Strings[1]);
+
+    p = LoadProject(Project(std::string(kMinimal) + "[Setup]\nCommand=a.exe\nDefaultFolder=C:\\x\nUseDefaultFolder=no\n"));
+    EXPECT_EQ(soRunCommand, p.Header.Options);
+}
+
+// Each mistake names the file and the line where it is.
+TEST_F(ProjectTest, MistakesNameTheFileAndLine)
+{
+    static const std::string longPassword = "[Strings]\nSetupName=S\n[Setup]\nPassword=" + std::string(128, 'p') + "\n";
+    struct Case {
+        const char* Text;
+        int Line;
+        const char* Says;
+    } cases[] = {
+        {"[Strings]\nSetupName=S\n[Setup]\nPasword=x\n", 4, "unknown key 'Pasword'"},
+        {"[Strings]\nSetupName=S\n[Setp]\n", 3, "unknown section"},
+        {"[Strings]\nSetupName=S\nno equals sign\n", 3, "expected 'key = value'"},
+        {"SetupName=S\n", 1, "outside of any section"},
+        {"[Strings]\nSetupName=S\n[Setup]\nAskFolder=maybe\n", 4, "expected yes or no"},
+        {"[Strings]\nSetupName=S\n[Setup]\nAskFolder=yes\nAskFolder=no\n", 5, "already set"},
+        {"[Strings]\nSetupName=S\nSetupName=T\n", 3, "already set"},
+        {"[Strings]\nSetupName=S\nNoSuchRole=T\n", 3, "unknown string"},
+        {"[Strings]\nSetupName=S\n[Files]\nFile=src/missing.txt\n", 4, "missing source file"},
+        {"[Strings]\nSetupName=S\n[Files]\nFile=src/*.none\n", 4, "no file matches"},
+        {"[Strings]\nSetupName=S\n[Files]\nFile=src/a.txt | folder=nowhere\n", 4, "unknown folder"},
+        {"[Strings]\nSetupName=S\n[Files]\nFile=src/a.txt | zip=yes\n", 4, "unknown file option"},
+        {"[Strings]\nSetupName=S\n[Files]\nPath=src/a.txt\n", 4, "File = SOURCE"},
+        {"[Strings]\nSetupName=S\n[Folders]\na=x\na=y\n", 5, "defined twice"},
+        {"[Strings]\nSetupName=S\n[Setup]\nCompressionLevel=12\n", 4, "1 to 9"},
+        {"[Strings]\nSetupName=S\n[Setup]\nNumberedFolder=yes\n", 4, "NumberedFolderPattern"},
+        {"[Strings]\nSetupName=S\nNumberedFolderPattern=Copy %s\n[Setup]\nNumberedFolder=yes\n", 5, "exactly one %d"},
+        {"[Strings]\nSetupName=S\n[Setup]\nDeleteTempFiles=yes\n", 4, "needs TempFolder"},
+        {"[Strings]\nSetupName=S\n[Setup]\nKeepCopy=yes\nCopyPath=x\n", 4, "CopyPath and CopyKey"},
+        {"[Strings]\nSetupName=S\n[Setup]\nUninstall=yes\n", 4, "UninstallFolder"},
+        {"[Strings]\nSetupName=S\n[Setup]\nRunCommand=yes\n", 4, "needs Command"},
+        {"[Strings]\nSetupName=S\n[Setup]\nFileDate=yesterday\n", 4, "FileDate"},
+        {"[Strings]\nSetupName=S\n[Setup]\nDialogLibrary=nothere.dll\n", 4, "missing source file"},
+        {"[Strings]\nSetupName=S\n[Setup]\nTempFolder=nowhere\n", 4, "unknown folder"},
+        {"[Strings]\nSetupName=S\n[Setup]\nScript=src/*.txt\n", 4, "single file"},
+        {"[Strings]\nSetupName=S\nLicenseTextFile=nothere.txt\n", 3, "missing source file"},
+        {"[Strings]\nSetupName=S\n[Version]\nFileVersion=1.2.3.4.5\n", 4, "four numbers"},
+        {longPassword.c_str(), 4, "127"},
+        {"[Setup]\nAskFolder=no\n", 0, "no text"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Text);
+        std::string error = ErrorOf(c.Text);
+        ASSERT_FALSE(error.empty());
+        std::string where = Dir + "/p.ini" + (c.Line ? ":" + std::to_string(c.Line) + ":" : std::string(":"));
+        EXPECT_EQ(0u, error.find(where)) << error;
+        EXPECT_NE(std::string::npos, error.find(c.Says)) << error;
+    }
+    std::string e = ErrorOf(kMinimal, {"Nonsense"});
+    EXPECT_NE(std::string::npos, e.find("--set Nonsense")) << e;
+    e = ErrorOf(kMinimal, {"Setup.Bogus=1"});
+    EXPECT_NE(std::string::npos, e.find("unknown key 'Bogus'")) << e;
+    try {
+        LoadProject(Dir + "/no-such-project.ini");
+        FAIL();
+    } catch (const EProjectError& x) {
+        EXPECT_NE(std::string::npos, x.message().find("no-such-project.ini")) << x.message();
+    }
+}
+
+// Dates: the day count of the archive, to the second, both ways.
+TEST(ProjectDates, DayNumbers)
+{
+    double d = -1;
+    ASSERT_TRUE(ParseDateTime("1899-12-30", d));
+    EXPECT_EQ(0.0, d);
+    ASSERT_TRUE(ParseDateTime("1900-01-01 00:00", d));
+    EXPECT_EQ(2.0, d);
+    ASSERT_TRUE(ParseDateTime("2024-05-01 12:00:00", d));
+    EXPECT_EQ(45413.5, d);
+    ASSERT_TRUE(ParseDateTime("2000-02-29 06:30:15", d));
+    EXPECT_EQ("2000-02-29 06:30:15", FormatDateTime(d));
+    EXPECT_FALSE(ParseDateTime("2023-02-29", d));
+    EXPECT_FALSE(ParseDateTime("2024-13-01", d));
+    EXPECT_FALSE(ParseDateTime("2024-05-01 25:00", d));
+    EXPECT_FALSE(ParseDateTime("2024-05-01x", d));
+    EXPECT_EQ("2024-05-01 12:00:00", FormatDateTime(45413.5));
+}
