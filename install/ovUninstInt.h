@@ -8,7 +8,8 @@
 //   [Registry]      <root>\<key path>=*            a whole key
 //                   <root>\<key path>=<value name> one value (empty name: the default value)
 //   [UninstallKey]  HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\<product>=*
-// "Files" and "Folders" are written only when not empty. <root> is
+// "Files" and "Folders" are written only when not empty, "UninstallKey" only
+// when the product was registered (a product name was given). <root> is
 // HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT or HKEY_CURRENT_USER.
 //
 // Registry, under HKEY_LOCAL_MACHINE:

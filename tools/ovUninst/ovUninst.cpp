@@ -59,8 +59,21 @@ void LeaveRemovedFolders()
         SetCurrentDirectoryA(folder);
 }
 
+// Libraries loaded later come from the system's folders, never from the
+// current folder (which may be the one being removed, or a download folder).
+void HardenLibrarySearch()
+{
+    typedef BOOL(WINAPI * TSetDllDirectoryA)(LPCSTR);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    auto setDllDirectory =
+        kernel ? reinterpret_cast<TSetDllDirectoryA>(GetProcAddress(kernel, "SetDllDirectoryA")) : nullptr;
+    if (setDllDirectory)
+        setDllDirectory("");
+}
+
 int Run()
 {
+    HardenLibrarySearch();
     bool silent = false;
     std::string recordFileName;
     if (!ParseUninstallCommandLine(Arguments(), silent, recordFileName)) {
@@ -98,7 +111,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     try {
         return Run();
-    } catch (const std::exception& e) {
+    } catch (const std::exception&) {
         // A failure half way: what was removed stays removed.
         return ExitNoRecord;
     }
