@@ -40,7 +40,8 @@ enum : uint16_t {
     stgErrNoFile = 2,       // the container file does not exist
     stgErrHandle = 4,       // not a container handle
     stgErrPassword = 5,     // wrong password
-    stgErrNotStorage = 7,   // not a container (header unreadable, wrong magic, directory does not fit)
+    stgErrNotStorage = 7,   // not a container: header unreadable, wrong magic, EntryHeaderSize not
+                            // matching the flags, extension or directory not fitting the file
     stgErrAlreadyOpen = 9,  // the container object is already open
     stgErrNotFound = 14,    // no directory record matches the filter
     stgErrNoId = 15,        // no directory record has that Id

@@ -200,7 +200,12 @@ uint16_t TovFileStg::Open(const std::string& fileName, const std::string& passwo
     uint16_t code = ReadHeader();
     if (code == stgOk) {
         FFilterFlags = FilterFlagsOf(FHeader.Flags);
-        code = ReadDirectory();
+        // Every entry block starts with one header per filter of the flags'
+        // chain; a header that says otherwise has damaged flags.
+        if (FHeader.EntryHeaderSize != EntryHeaderSizeOf(FFilterFlags))
+            code = stgErrNotStorage;
+        else
+            code = ReadDirectory();
     }
     if (code != stgOk) {
         Close();

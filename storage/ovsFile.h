@@ -2,8 +2,9 @@
 // pipeline of filters (TPipedFile).
 //
 // Damaged containers: a header that cannot be read, a wrong magic (version
-// 0x0101 and above), an extension or a directory that does not fit in the
-// file give code 7 at Open. An entry block that lies outside the file, filter
+// 0x0101 and above), an EntryHeaderSize that is not 2 + 8 x the filters the
+// flags name, an extension or a directory that does not fit in the file give
+// code 7 at Open. An entry block that lies outside the file, filter
 // headers that do not agree with each other or with the directory record, a
 // short read anywhere in the chain, and zlib data that is corrupt or ends
 // before the entry's length give code 1 at extraction; the partly written
