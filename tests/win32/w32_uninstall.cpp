@@ -265,3 +265,71 @@ TEST_F(UninstallRecord, UninstallCommandPrefersSilent)
     Info.RegisterUninstall(record);
     EXPECT_EQ(Quoted(Uninstaller) + " /silent " + record + " ", Info.GetUninstallCommand(Product));
 }
+
+// What the registration and record say, the uninstaller does: the registered
+// silent command line (with the built uninstaller in place of the installed
+// one) removes files, folders, keys, values and the registration.
+TEST_F(UninstallRecord, RegisteredCommandRunsUninstaller)
+{
+    char buffer[MAX_PATH * 2];
+    DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
+    std::string exe(buffer, n);
+    std::string tests = exe.substr(0, exe.find_last_of('\\'));
+    std::string uninstaller = tests.substr(0, tests.find_last_of('\\')) + "\\tools\\ovUninst.exe";
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(uninstaller.c_str())) << uninstaller;
+
+    std::string app = Folder + "\\App", sub = app + "\\Sub";
+    ASSERT_TRUE(CreateDirectoryA(app.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+    SaveStringToFile("a", app + "\\a.txt");
+    SaveStringToFile("b", sub + "\\b.txt");
+    std::string pid = std::to_string(GetCurrentProcessId());
+    std::string keys = "Software\\SxRoundTrip-" + pid, vals = "Software\\SxRoundTripVals-" + pid;
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(keys + "\\Deep", true));
+        reg.WriteString("V", "1");
+        reg.CloseKey();
+        ASSERT_TRUE(reg.OpenKey(vals, true));
+        reg.WriteString("A", "1");
+        reg.WriteString("B", "2");
+        reg.CloseKey();
+    }
+    Info.Files = {app + "\\a.txt", sub + "\\b.txt", app + "\\never-installed.txt"};
+    Info.Folders = {app, sub};
+    Info.RegistryKeys = {"HKEY_CURRENT_USER\\" + keys};
+    Info.RegistryValues = {"HKEY_CURRENT_USER\\" + vals + "=A"};
+    Info.IconFile = "C:\\icon.ico";
+    std::string record = app + "\\My Product.del";
+    Info.WriteUninstallInfo(record);
+
+    std::string command = Value(ProductKey, "SilentUninstall");
+    std::string registered = Quoted(Uninstaller);
+    ASSERT_EQ(0u, command.find(registered)) << command;
+    command = Quoted(uninstaller) + command.substr(registered.size());
+    EXPECT_EQ(Quoted(uninstaller) + " /silent " + Quoted(record), command);
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 99;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(0u, code);
+
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(app.c_str()));
+    TRegistry reg;
+    EXPECT_FALSE(reg.KeyExists(keys));
+    ASSERT_TRUE(reg.OpenKey(vals, false));
+    EXPECT_FALSE(reg.ValueExists("A"));
+    EXPECT_TRUE(reg.ValueExists("B"));
+    reg.CloseKey();
+    reg.DeleteKey(vals);
+    EXPECT_EQ("<no key>", Value(ProductKey, "DisplayName"));
+    EXPECT_EQ("<missing>", Value(UninstallIconsKey, Product));
+}
