@@ -12,9 +12,9 @@ from pathlib import Path
 
 from conftest import HOST, ROOT, WIN32, run_wine, wine_env
 
-SXBUILD = HOST / "tools" / "sxbuild" / "sxbuild"
+SXBUILD = HOST / "tools" / "sxbuild"
 STUB = WIN32 / "setup" / "setup.exe"
-UNINSTALLER = WIN32 / "tools" / "ovUninst" / "ovUninst.exe"
+UNINSTALLER = WIN32 / "tools" / "ovUninst.exe"
 CLIENT_DLL = WIN32 / "examples" / "samples" / "client" / "ovseClient.dll"
 DIALOG_DLL = WIN32 / "examples" / "samples" / "dialoglib" / "DialogLib.dll"
 
