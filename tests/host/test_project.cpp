@@ -17,7 +17,11 @@ class ProjectTest : public testing::Test {
 protected:
     void SetUp() override
     {
+        // The loader gives paths with forward slashes on every platform.
         Dir = testing::TempDir() + "sx_project_test";
+        for (char& c : Dir)
+            if (c == '\\')
+                c = '/';
         Mk(Dir);
         Mk(Dir + "/src");
         Mk(Dir + "/src/sub");
