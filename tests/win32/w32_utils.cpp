@@ -646,3 +646,14 @@ TEST_F(Files, LoadSystemLibraryOnlyFromSystemFolder)
     EXPECT_EQ(nullptr, LoadSystemLibrary("sxonlyhere.dll"));
     SetCurrentDirectoryA(current.c_str());
 }
+
+// The shell opens a batch file (which writes a marker) and refuses a missing file.
+TEST_F(Files, ShellOpen)
+{
+    EXPECT_FALSE(ShellOpen(Path("missing.txt"), ""));
+    WriteBytes(Path("mark.bat"), "@echo %1> \"" + Path("marker.txt") + "\"\r\n");
+    ASSERT_TRUE(ShellOpen(Path("mark.bat"), "opened"));
+    for (int i = 0; i < 200 && ReadBytes(Path("marker.txt")).find("opened") == std::string::npos; ++i)
+        Sleep(50);
+    EXPECT_EQ("opened\r\n", ReadBytes(Path("marker.txt")));
+}
