@@ -230,10 +230,11 @@ std::string FormatSize(int32_t bytes)
         return FormatText("%dB", static_cast<int>(bytes));
     if (bytes < 1024000)
         return FormatText("%dK", static_cast<int>(bytes / 1024));
-    // Megabytes of 1,024,000 bytes, one decimal, grouped by thousands.
-    std::string plain = FormatText("%.1f", bytes / 1024000.0);
-    size_t dot = plain.find('.');
-    std::string whole = plain.substr(0, dot);
+    // Megabytes of 1,024,000 bytes, one decimal (halves rounded up, in
+    // integers so that a size such as 1.15M does not depend on how the
+    // quotient is stored), grouped by thousands.
+    int64_t tenths = (static_cast<int64_t>(bytes) * 10 + 512000) / 1024000;
+    std::string whole = std::to_string(tenths / 10);
     char thousands = LocaleChar(LOCALE_STHOUSAND, ',');
     char decimal = LocaleChar(LOCALE_SDECIMAL, '.');
     std::string grouped;
@@ -242,7 +243,7 @@ std::string FormatSize(int32_t bytes)
             grouped += thousands;
         grouped += whole[i];
     }
-    return grouped + decimal + plain.substr(dot + 1) + "M";
+    return grouped + decimal + std::to_string(tenths % 10) + "M";
 }
 
 std::string FormatDuration(int32_t seconds)
