@@ -40,7 +40,7 @@ std::vector<uint8_t> ReadWhole(const std::string& path)
 
 }  // namespace
 
-void ReplaceFile(const std::string& source, const std::string& target)
+void ReplaceOutputFile(const std::string& source, const std::string& target)
 {
     if (std::rename(source.c_str(), target.c_str()) == 0)
         return;
@@ -84,7 +84,7 @@ TBuildResult BuildSetup(const TProject& project, const TBuildOptions& options)
     result.FileCount = static_cast<int>(header.Files.size());
 
     if (options.ArchiveOnly) {
-        ReplaceFile(archiveTemp.name(), options.Output);
+        ReplaceOutputFile(archiveTemp.name(), options.Output);
         archiveTemp.release();
         result.OutputBytes = result.ArchiveBytes;
         return result;
@@ -122,7 +122,7 @@ TBuildResult BuildSetup(const TProject& project, const TBuildOptions& options)
         pe.SaveToStream(out);
         result.OutputBytes = out.GetSize();
     }
-    ReplaceFile(outTemp.name(), options.Output);
+    ReplaceOutputFile(outTemp.name(), options.Output);
     outTemp.release();
     return result;
 }

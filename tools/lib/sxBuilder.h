@@ -31,4 +31,4 @@ struct TBuildResult {
 TBuildResult BuildSetup(const TProject& project, const TBuildOptions& options);
 
 // Replaces target by source (both on one volume); raises EStreamError.
-void ReplaceFile(const std::string& source, const std::string& target);
+void ReplaceOutputFile(const std::string& source, const std::string& target);
