@@ -23,12 +23,23 @@ namespace {
 
 std::vector<uint8_t> Content(size_t n, uint32_t seed)
 {
-    // Half text-like, half random: compressible, but not trivially.
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        v[i] = (i / 1000) % 2 ? static_cast<uint8_t>(seed >> 16) : static_cast<uint8_t>("setup data "[(seed >> 16) % 11]);
+    // Numbered text lines with a random stretch in every 8 KB: compressible,
+    // but not trivially.
+    std::vector<uint8_t> v;
+    v.reserve(n + 64);
+    uint32_t line = seed;
+    while (v.size() < n) {
+        if ((v.size() / 1024) % 8 == 1) {
+            for (int i = 0; i < 1024; ++i) {
+                seed = seed * 1103515245u + 12345u;
+                v.push_back(static_cast<uint8_t>(seed >> 16));
+            }
+        } else {
+            std::string text = FormatText("record %08u of the component package\r\n", line++);
+            v.insert(v.end(), text.begin(), text.end());
+        }
     }
+    v.resize(n);
     return v;
 }
 
