@@ -295,8 +295,9 @@ void CheckTemplate(HWND d, const TemplateSpec& spec)
         ASSERT_NE(nullptr, item);
         const bool icon = !lstrcmpiA(c.Class, "Static") && (c.Style & SS_TYPEMASK) == SS_ICON;
         EXPECT_EQ(0, lstrcmpiA(c.Class, ClassOf(item).c_str())) << ClassOf(item);
-        if (!icon)
+        if (!icon) {
             EXPECT_EQ(std::string(c.Text), person::Text(d, c.Id));
+        }
         RECT want = ToPixels(d, c.X, c.Y, c.W, c.H);
         RECT got = ChildRect(d, item);
         EXPECT_EQ(want.left, got.left);

@@ -1,0 +1,123 @@
+// dlggallery: shows one of the setup's dialogs with sample texts, chosen on
+// the command line, and prints what it returned. The robot's tests drive it,
+// and the documentation's screenshots are taken of it.
+//
+//   dlggallery password|progress|message|confirm|license|folder|msgbox [--caption TEXT] [--seconds N]
+//
+// Prints "result=true" or "result=false" (and "folder=PATH", "tried=TEXT" or
+// "cancelled=1", "answer=ID" where they apply); the exit code is 0 for true, 1 for false,
+// 2 for a usage error.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "sxDialogs.h"
+#include "sxFolderDlg.h"
+#include "sxUtils.h"
+
+namespace {
+
+const char kLicense[] =
+    "END-USER LICENSE AGREEMENT\r\n"
+    "\r\n"
+    "Please read this agreement carefully before you install the product.\r\n"
+    "\r\n"
+    "1. Grant. You may install and use one copy of the product on one computer.\r\n"
+    "2. Restrictions. You may not rent, lease or lend the product.\r\n"
+    "3. No warranty. The product is provided \"as is\" without warranty of any kind.\r\n"
+    "4. Limitation of liability. In no event shall the maker be liable for any damages.\r\n"
+    "\r\n"
+    "By choosing Yes you accept these terms.";
+
+std::string Option(int argc, char** argv, const char* name, const std::string& fallback)
+{
+    for (int i = 2; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == name)
+            return argv[i + 1];
+    return fallback;
+}
+
+bool Report(bool result)
+{
+    std::printf("result=%s\n", result ? "true" : "false");
+    std::fflush(stdout);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: dlggallery password|progress|message|confirm|license|folder [--caption TEXT]\n");
+        return 2;
+    }
+    _setmode(_fileno(stdout), _O_BINARY);
+    const std::string which = argv[1];
+    const std::string caption = Option(argc, argv, "--caption", "Acme Viewer Setup");
+    bool result = false;
+    if (which == "password") {
+        std::string last;
+        result = AskPassword(caption, "Please enter the password to decrypt the files:",
+                             "The password is not correct. Please try again.", "OK", "Cancel",
+                             [&](const std::string& p) {
+                                 last = p;
+                                 std::printf("tried=%s\n", p.c_str());
+                                 std::fflush(stdout);
+                                 return p == "secret";
+                             });
+    } else if (which == "progress") {
+        const int seconds = std::atoi(Option(argc, argv, "--seconds", "30").c_str());
+        bool cancelled = false;
+        result = RunProgressDialog(caption, "Extracting the files of Acme Viewer to\r\nC:\\Program Files\\Acme Viewer",
+                                   "Cancel", [&](TProgressDlg& dialog) {
+                                       // Reaches 40 percent quickly, then creeps, so a screenshot finds the bar moving.
+                                       const DWORD start = GetTickCount();
+                                       for (;;) {
+                                           DWORD elapsed = GetTickCount() - start;
+                                           int position = static_cast<int>(elapsed * 100 / (seconds * 1000 + 1));
+                                           if (position > 100)
+                                               position = 100;
+                                           if (!dialog.SetProgress(position < 40 ? 40 : position)) {
+                                               cancelled = true;
+                                               break;
+                                           }
+                                           if (position >= 100)
+                                               break;
+                                           Delay(50, [] { PumpMessage(); });
+                                       }
+                                       dialog.Close(!cancelled);
+                                   });
+        if (cancelled)
+            std::printf("cancelled=1\n");
+    } else if (which == "message") {
+        result = ShowMessageDialog(caption, "Acme Viewer has been installed successfully.\r\n\r\nClick OK to finish.", "OK");
+    } else if (which == "confirm") {
+        result = AskConfirmation(caption,
+                                 "Do you want setup to remove existing Acme Viewer 1.0 from your system before "
+                                 "continue? (recommended)",
+                                 "&Yes", "&No");
+    } else if (which == "license") {
+        result = AskLicenseAcceptance(kLicense);
+    } else if (which == "folder") {
+        std::string folder = "C:\\unchanged";
+        result = BrowseForFolder(nullptr, caption, "Choose the folder where Acme Viewer will be installed:", "OK",
+                                 "Cancel", folder);
+        std::printf("folder=%s\n", folder.c_str());
+    } else if (which == "msgbox") {
+        // A system message box as the setup shows its errors: Abort, Retry, Ignore.
+        int answer = MessageBoxA(nullptr, "Cannot create file C:\\Program Files\\Acme Viewer\\viewer.exe.",
+                                 Option(argc, argv, "--caption", "Error").c_str(), MB_ABORTRETRYIGNORE | MB_ICONERROR);
+        std::printf("answer=%d\n", answer);
+        result = answer == IDIGNORE;
+    } else {
+        std::fprintf(stderr, "dlggallery: unknown dialog %s\n", which.c_str());
+        return 2;
+    }
+    return Report(result) ? 0 : 1;
+}
