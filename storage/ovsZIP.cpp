@@ -250,14 +250,39 @@ int32_t TZipFilter::Write(const void* buffer, int32_t count)
     return n;
 }
 
+void TZipFilter::PullStoredData()
+{
+    // Room for what the entry block can really hold (a damaged header may
+    // claim more), so that the copy does not grow the block piece by piece.
+    int64_t expect = StoredSize;
+    const TDataFilter* bottom = this;
+    while (bottom->Inner())
+        bottom = bottom->Inner();
+    if (const TSourceFilter* source = dynamic_cast<const TSourceFilter*>(bottom)) {
+        expect = std::min<int64_t>(expect, source->GetStoredSize() + 8);
+        if (source->GetWindow())
+            expect = std::min<int64_t>(expect, source->GetWindow()->GetSize());
+    }
+    std::vector<uint8_t>& bytes = Memory->Bytes();
+    bytes.reserve(static_cast<size_t>(std::max<int64_t>(0, expect)));
+    // The same 32,764-byte pieces as the range copy, read straight into the block.
+    int32_t done = 0;
+    while (done < StoredSize) {
+        int32_t n = std::min(StoredSize - done, kStgCopyPiece);
+        bytes.resize(static_cast<size_t>(done) + static_cast<size_t>(n));
+        if (InnerFilter->Read(bytes.data() + done, n) != n)
+            throw EReadError("Stream read error");
+        done += n;
+    }
+    Memory->SetPosition(0);
+}
+
 int32_t TZipFilter::Read(void* buffer, int32_t count)
 {
     if (!Decompressor || count <= 0)
         return 0;
-    if (Memory->Size() == 0 && StoredSize > 0 && InnerFilter) {
-        CopyRange(*InnerFilter, *Memory, -1, -1, StoredSize);
-        Memory->SetPosition(0);
-    }
+    if (Memory->Size() == 0 && StoredSize > 0 && InnerFilter)
+        PullStoredData();
     int32_t n = Decompressor->Read(buffer, count);
     Delivered += n;
     if (Delivered >= DataSize && DataSize > 0) {

@@ -143,6 +143,8 @@ public:
     void Finish() override;
 
 private:
+    void PullStoredData();
+
     std::unique_ptr<TMemoryStream> Memory;
     std::unique_ptr<TCompressionStream> Compressor;
     std::unique_ptr<TDecompressionStream> Decompressor;
