@@ -25,6 +25,21 @@ soClientLibrary, soUninstall, soNoFinalMessage, soSilent = 0x100, 0x200, 0x400, 
 
 SEPARATOR = "\r\n\r\n\r\n" + "*" * 80 + "\r\n"
 
+# Every Wine program of these tests talks to one wineserver: keeping it up
+# between programs saves a server start per call (the test scripts stop it
+# with "wineserver -k" at the end).
+def keep_wineserver():
+    subprocess.Popen(["wineserver", "-p"], env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                     start_new_session=True)
+    # The first program starts Wine's background services, which then live
+    # as long as the server: they must not inherit a pipe that a later
+    # caller waits on, so they get none.
+    subprocess.run([str(ROOT / "scripts" / "wine-run.sh"), "reg", "query", r"HKCU\Software"], env=wine_env(),
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=120)
+
+
+keep_wineserver()
+
 
 def prefix():
     return Path(wine_env()["WINEPREFIX"])
@@ -36,8 +51,10 @@ def drive_c():
 
 def win_path(path):
     """The Windows form (C:\\...) of a path under drive_c."""
-    rel = Path(path).resolve().relative_to(drive_c().resolve())
-    return "C:\\" + str(rel).replace("/", "\\") if str(rel) != "." else "C:\\"
+    # Not resolved: shell folders of the prefix are links into the host's home.
+    rel = os.path.relpath(os.path.abspath(str(path)), os.path.abspath(str(drive_c())))
+    assert not rel.startswith(".."), path
+    return "C:\\" + rel.replace("/", "\\") if rel != "." else "C:\\"
 
 
 def host_path(win):
@@ -189,14 +206,18 @@ def reg_delete(key):
                    capture_output=True, timeout=60)
 
 
-def wait_wineserver():
-    subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=120)
+def flush_registry():
+    """Stops the wineserver so that it writes the registry files, then starts
+    it again."""
+    subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True, timeout=120)
+    subprocess.run(["wineserver", "-w"], env=wine_env(), capture_output=True, timeout=120)
+    keep_wineserver()
 
 
 def registry_snapshot():
     """The registry files' keys and values, without the lines Wine rewrites
     on its own (time stamps of keys, the volatile parts)."""
-    wait_wineserver()
+    flush_registry()
     snap = {}
     for name in ("system.reg", "user.reg"):
         key = None
@@ -240,3 +261,95 @@ def fresh_dir(path):
         shutil.rmtree(path)
     path.mkdir(parents=True)
     return path
+
+
+# ---- small Windows helpers, compiled on first use -----------------------------
+
+_HELPERS = {
+    # Reads a shell link through the shell's link object: prints its target,
+    # arguments and icon location, one per line.
+    "lnkread": r'''
+#include <windows.h>
+#include <shlobj.h>
+#include <stdio.h>
+int main(int argc, char** argv)
+{
+    if (argc < 2) return 2;
+    CoInitialize(NULL);
+    IShellLinkA* link = NULL;
+    if (FAILED(CoCreateInstance(&CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, &IID_IShellLinkA, (void**)&link)))
+        return 3;
+    IPersistFile* file = NULL;
+    if (FAILED(link->lpVtbl->QueryInterface(link, &IID_IPersistFile, (void**)&file))) return 3;
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, argv[1], -1, wide, MAX_PATH);
+    if (FAILED(file->lpVtbl->Load(file, wide, STGM_READ))) return 4;
+    char path[MAX_PATH] = "", args[1024] = "", icon[MAX_PATH] = "";
+    int index = 0;
+    link->lpVtbl->GetPath(link, path, MAX_PATH, NULL, SLGP_RAWPATH);
+    link->lpVtbl->GetArguments(link, args, sizeof(args));
+    link->lpVtbl->GetIconLocation(link, icon, MAX_PATH, &index);
+    printf("%s\n%s\n%s\n", path, args, icon);
+    return 0;
+}
+''',
+    # Holds a file open without sharing until a release file appears (or 60 s).
+    "lockfile": r'''
+#include <windows.h>
+int main(int argc, char** argv)
+{
+    if (argc < 4) return 2;
+    HANDLE h = CreateFileA(argv[1], GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) return 3;
+    HANDLE ready = CreateFileA(argv[2], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    CloseHandle(ready);
+    for (int i = 0; i < 600 && GetFileAttributesA(argv[3]) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(100);
+    CloseHandle(h);
+    return 0;
+}
+''',
+}
+
+
+def helper_exe(name):
+    """Builds (once per build tree) and returns a small helper program."""
+    out_dir = WIN32 / "e2e-helpers"
+    out_dir.mkdir(parents=True, exist_ok=True)
+    exe = out_dir / f"{name}.exe"
+    src = out_dir / f"{name}.c"
+    if not exe.exists() or not src.exists() or src.read_text() != _HELPERS[name]:
+        src.write_text(_HELPERS[name])
+        subprocess.run(["i686-w64-mingw32-gcc", "-O1", "-o", str(exe), str(src), "-lole32", "-luuid", "-static"],
+                       check=True, capture_output=True)
+    return exe
+
+
+def read_link(lnk):
+    """(target, arguments, icon) of a .lnk file, read through the shell link object."""
+    r = subprocess.run([str(ROOT / "scripts" / "wine-run.sh"), str(helper_exe("lnkread")), win_path(lnk)],
+                       env=wine_env(), capture_output=True, timeout=60)
+    assert r.returncode == 0, r
+    lines = r.stdout.decode("latin-1").replace("\r", "").split("\n")
+    return lines[0], lines[1], lines[2]
+
+
+_SHELL_FOLDERS = {}
+
+
+def private_desktop():
+    """Wine links the prefix user's desktop to the host's home folder, which
+    every prefix on the machine shares; links made by the tests belong in the
+    prefix. Makes the desktop a folder of its own (once)."""
+    desktop = shell_folder("Desktop")
+    if desktop.is_symlink():
+        desktop.unlink()
+        desktop.mkdir()
+    return desktop
+
+
+def shell_folder(name):
+    """The host path of a shell folder of the prefix's user ("Desktop", "Programs")."""
+    if not _SHELL_FOLDERS:
+        _SHELL_FOLDERS.update(reg_query(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"))
+    return host_path(_SHELL_FOLDERS[name][1])
