@@ -372,7 +372,8 @@ void TovFileStg::Compact()
 
 uint16_t TovFileStg::FindFirst(const TStgSearchFilter* filter, TStgSearchRec& rec)
 {
-    TStgSearchContext* context = new TStgSearchContext;
+    Searches.emplace_back(new TStgSearchContext);
+    TStgSearchContext* context = Searches.back().get();
     if (filter) {
         context->HasFilter = true;
         context->Filter = *filter;
@@ -405,7 +406,12 @@ uint16_t TovFileStg::FindFirst(const TStgSearchFilter* filter, TStgSearchRec& re
 
 void TovFileStg::FindClose(TStgSearchRec& rec)
 {
-    delete rec.Context;
+    for (size_t i = 0; i < Searches.size(); ++i) {
+        if (Searches[i].get() == rec.Context) {
+            Searches.erase(Searches.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
+        }
+    }
     rec.Context = nullptr;
 }
 

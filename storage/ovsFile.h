@@ -81,7 +81,8 @@ public:
     // Closes the file; if the directory was written, sets the file's date to now.
     void Close();
     // 0 and a filled search record, or 14. The record's context is attached
-    // in both cases; FindClose releases it.
+    // in both cases; FindClose releases it (the container releases what is
+    // left when it is destroyed).
     uint16_t FindFirst(const TStgSearchFilter* filter, TStgSearchRec& rec);
     void FindClose(TStgSearchRec& rec);
     // 0, 1 (extraction failed), 15 (no record has that Id).
@@ -127,6 +128,9 @@ private:
     std::string FFileName;
     std::string TempFileName;
     std::vector<std::unique_ptr<TPipedFile>> OpenEntries;
+    // The search contexts handed out and not yet released: FindClose frees
+    // only these, so a second FindClose of the same record does nothing.
+    std::vector<std::unique_ptr<TStgSearchContext>> Searches;
     uint8_t FFilterFlags = 0;
     std::unique_ptr<TFileStream> Stream;
     int64_t FileSize = 0;

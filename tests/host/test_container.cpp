@@ -427,6 +427,7 @@ TEST(HandleApi, Codes)
     TStgSearchRec rec;
     ASSERT_EQ(stgOk, StgFindFirst(h, &filter, &rec));
     EXPECT_EQ(stgOk, StgFindClose(h, rec));
+    EXPECT_EQ(stgOk, StgFindClose(h, rec));  // the record was passed by value: a second close is harmless
     EXPECT_EQ(stgErrNoId, StgExtractFile(h, rec.Id + 1, target.c_str(), 0));
     EXPECT_EQ(stgOk, StgExtractFile(h, rec.Id, target.c_str(), 0));
     EXPECT_TRUE(ReadFileBytes(target) == Content(1234, 5));
@@ -435,6 +436,10 @@ TEST(HandleApi, Codes)
     EXPECT_EQ(stgErrHandle, StgFindFirst(bogus, &filter, &rec));
     EXPECT_EQ(stgErrHandle, StgExtractFile(bogus, 1, target.c_str(), 0));
     EXPECT_EQ(stgErrHandle, StgClose(nullptr));
+    // The file is held exclusively while the container is open: a second opener fails.
+    TStgHandle second = nullptr;
+    EXPECT_THROW(StgOpen(file.c_str(), nullptr, &second), EFOpenError);
+    EXPECT_EQ(nullptr, second);
     EXPECT_EQ(stgOk, StgClose(h));
     EXPECT_EQ(stgErrHandle, StgClose(h));
     std::remove(target.c_str());
