@@ -91,7 +91,13 @@ TProgressDlg::TProgressDlg(HWND parent, const std::string& caption, const std::s
 {
     Caption = caption;
     if (work)
-        OnShown = [work = std::move(work)](TDialogObj& dialog) { work(static_cast<TProgressDlg&>(dialog)); };
+        OnShown = [work = std::move(work)](TDialogObj& dialog) {
+            auto& self = static_cast<TProgressDlg&>(dialog);
+            work(self);
+            self.WorkReturned = true;
+        };
+    else
+        WorkReturned = true;
 }
 
 bool TProgressDlg::SetProgress(int position)
@@ -120,6 +126,9 @@ bool TProgressDlg::DoCommand(UINT, WPARAM wParam, LPARAM)
 {
     if (IsCloseCommand(wParam)) {
         Cancelled = true;  // the work sees it at its next SetProgress
+        // Without a running work nobody would ever close the window.
+        if (WorkReturned)
+            EndWith(static_cast<INT_PTR>(wParam));
         return true;
     }
     return false;

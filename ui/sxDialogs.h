@@ -37,7 +37,9 @@ public:
 // calls SetProgress after each step and PumpMessage often enough for Cancel
 // to be seen, and ends with Close. Cancel (or the system menu's Close) only
 // sets Cancelled: the next SetProgress returns false and the work stops of its
-// own accord. A work that never calls Close leaves the dialog open.
+// own accord. A work that returns without calling Close leaves the dialog
+// open; Cancel then closes it (Execute returns false), since no work is left
+// to see the request.
 class TProgressDlg : public TSEDialog {
 public:
     TProgressDlg(HWND parent, const std::string& caption, const std::string& text, const std::string& cancelText,
@@ -56,6 +58,9 @@ public:
     void InitDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool DoCommand(UINT message, WPARAM wParam, LPARAM lParam) override;
     bool Execute() override;
+
+private:
+    bool WorkReturned = false;  // the work came back from OnShown
 };
 
 // "DLG_NOTIFY": a message with one button; any command closes it. Execute

@@ -183,6 +183,26 @@ TEST(ProgressDlg, CompletedWorkReturnsTrue)
     EXPECT_EQ(100, shownPos);
 }
 
+// A work that returns without Close leaves the dialog open, and Cancel then
+// closes it instead of leaving the user with a window that cannot be closed.
+TEST(ProgressDlg, CancelClosesOnceWorkReturnedWithoutClose)
+{
+    bool openAfterWork = false;
+    TDialogScript script("Copying", {
+        [&](HWND d) { openAfterWork = IsWindowVisible(d) != FALSE; return true; },
+        [](HWND d) { person::Click(d, SXID_CANCEL); return true; },
+    });
+    bool workRan = false;
+    EXPECT_FALSE(RunProgressDialog("Copying", "Copying", "Cancel", [&](TProgressDlg& dlg) {
+        workRan = true;
+        dlg.SetProgress(50);
+    }));
+    EXPECT_TRUE(workRan);
+    EXPECT_TRUE(openAfterWork);
+    EXPECT_TRUE(script.Finished());
+    EXPECT_FALSE(script.TimedOut());
+}
+
 // An exception from the work (an aborted extraction) reaches the caller and
 // the dialog is gone.
 TEST(ProgressDlg, ExceptionFromWorkReachesCaller)
