@@ -1,6 +1,7 @@
 #include "sxTypes.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 
 bool SilentMode = false;
@@ -167,7 +168,7 @@ std::vector<std::string> ReadTexts(TStream& s, int64_t count, const char* what)
 {
     CheckFits(s, count, 2, what);
     std::vector<std::string> list;
-    list.reserve(static_cast<size_t>(count));
+    list.reserve(static_cast<size_t>(std::min<int64_t>(count, 4096)));
     for (int64_t i = 0; i < count; ++i)
         list.push_back(ReadShortString(s));
     return list;

@@ -73,8 +73,9 @@ std::string DecodeLikeSetup(const uint8_t* stored, const TFileInfo& f, const std
             break;
         out.append(buf, n);
     }
-    if (inflate)
+    if (inflate) {
         EXPECT_TRUE(inflate->StreamEnded()) << f.Name;
+    }
     return out;
 }
 
@@ -364,10 +365,12 @@ TEST(ArchiveWriter, FilesDecodeThroughTheSetupChain)
             EXPECT_EQ(files[i].Name, f.Name);
             EXPECT_EQ(files[i].FolderIndex, f.FolderIndex);
             EXPECT_EQ(static_cast<int32_t>(sizes[i]), f.Size);
-            if (i == 5)
+            if (i == 5) {
                 EXPECT_FALSE(f.Compressed);  // compression off for this entry
-            if (i % 2 == 0 && sizes[i] > 100 && i != 5)
+            }
+            if (i % 2 == 0 && sizes[i] > 100 && i != 5) {
                 EXPECT_TRUE(f.Compressed);
+            }
             if (password.empty()) {
                 EXPECT_EQ(0, f.PlainSize);
             } else {

@@ -141,6 +141,99 @@ private:
     std::vector<uint8_t> Buffer;
 };
 
+// One block of a large file as raw deflate data: primed with the 32 KB that
+// precede it, ended with a sync flush (or, for the last block, the final
+// block), so that the blocks joined make one deflate stream.
+void DeflateBlock(const uint8_t* data, size_t size, const uint8_t* dict, size_t dictSize, bool last, int level,
+                  std::vector<uint8_t>& out, std::string& error)
+{
+    // A block that does not compress (random data) goes out as stored
+    // deflate blocks: level 0 spends no time looking for matches.
+    size_t probeSize = std::min<size_t>(size, 65536);
+    if (probeSize >= 4096) {
+        uLongf probeOut = compressBound(static_cast<uLong>(probeSize));
+        std::vector<uint8_t> probe(probeOut);
+        if (compress2(probe.data(), &probeOut, data, static_cast<uLong>(probeSize), 1) == Z_OK &&
+            static_cast<double>(probeOut) >= kStoreRatio * static_cast<double>(probeSize))
+            level = 0;
+    }
+    z_stream z{};
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        error = "zlib initialization failed";
+        return;
+    }
+    if (dictSize)
+        deflateSetDictionary(&z, dict, static_cast<uInt>(dictSize));
+    out.resize(deflateBound(&z, static_cast<uLong>(size)) + 64);
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    int rc = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+    if ((last && rc != Z_STREAM_END) || (!last && rc != Z_OK) || z.avail_in != 0)
+        error = "zlib compression failed";
+    out.resize(out.size() - z.avail_out);
+    deflateEnd(&z);
+}
+
+// Compresses size bytes of f into one zlib stream, blocks of 2 MB on all
+// cores; returns the bytes read.
+int64_t DeflateInBlocks(TStream& f, int64_t size, const TArchiveOptions& opt, TStoredSink& sink,
+                        const std::function<void(int64_t)>& advanced)
+{
+    constexpr size_t kBlock = 2 << 20, kWindow = 32768;
+    int threads = opt.Threads > 0 ? opt.Threads : static_cast<int>(std::thread::hardware_concurrency());
+    threads = std::max(1, std::min(threads, 8));
+    // zlib header: deflate, 32 KB window, the level's hint, check bits.
+    uint8_t flevel = opt.Level <= 1 ? 0 : opt.Level <= 5 ? 1 : opt.Level == 6 ? 2 : 3;
+    uint8_t header[2] = {0x78, static_cast<uint8_t>(flevel << 6)};
+    header[1] = static_cast<uint8_t>(header[1] + (31 - (header[0] * 256 + header[1]) % 31));
+    sink.Write(header, 2);
+    uLong adler = adler32(0L, Z_NULL, 0);
+    std::vector<uint8_t> dict;
+    int64_t read = 0;
+    std::vector<std::vector<uint8_t>> in(static_cast<size_t>(threads)), out(static_cast<size_t>(threads));
+    std::vector<std::string> errors(static_cast<size_t>(threads));
+    while (read < size) {
+        int count = 0;
+        for (; count < threads && read < size; ++count) {
+            size_t n = static_cast<size_t>(std::min<int64_t>(kBlock, size - read));
+            in[count].resize(n);
+            f.ReadBuffer(in[count].data(), static_cast<int32_t>(n));
+            read += static_cast<int64_t>(n);
+        }
+        bool lastBatch = read >= size;
+        std::vector<std::thread> pool;
+        for (int k = 0; k < count; ++k) {
+            const uint8_t* d = k == 0 ? dict.data() : in[k - 1].data() + in[k - 1].size() - std::min(kWindow, in[k - 1].size());
+            size_t ds = k == 0 ? dict.size() : std::min(kWindow, in[k - 1].size());
+            bool last = lastBatch && k == count - 1;
+            errors[k].clear();
+            auto job = [&, k, d, ds, last]() { DeflateBlock(in[k].data(), in[k].size(), d, ds, last, opt.Level, out[k], errors[k]); };
+            if (k == count - 1)
+                job();
+            else
+                pool.emplace_back(job);
+        }
+        for (std::thread& t : pool)
+            t.join();
+        for (int k = 0; k < count; ++k) {
+            if (!errors[k].empty())
+                throw EStreamError(errors[k]);
+            sink.Write(out[k].data(), out[k].size());
+            adler = adler32(adler, in[k].data(), static_cast<uInt>(in[k].size()));
+            advanced(static_cast<int64_t>(in[k].size()));
+        }
+        const std::vector<uint8_t>& tail = in[count - 1];
+        size_t keep = std::min(kWindow, tail.size());
+        dict.assign(tail.end() - static_cast<std::ptrdiff_t>(keep), tail.end());
+    }
+    uint8_t trailer[4] = {static_cast<uint8_t>(adler >> 24), static_cast<uint8_t>(adler >> 16),
+                          static_cast<uint8_t>(adler >> 8), static_cast<uint8_t>(adler)};
+    sink.Write(trailer, 4);
+    return read;
+}
+
 // Streams one large file from disk into target in bounded chunks.
 TFileInfo StreamLarge(const TArchiveSource& src, const TArchiveOptions& opt, TStream& target,
                       const std::function<void(int64_t)>& advanced)
@@ -151,7 +244,7 @@ TFileInfo StreamLarge(const TArchiveSource& src, const TArchiveOptions& opt, TSt
     TFileStream f(src.Path, fmOpenRead | fmShareDenyWrite);
     int64_t size = f.GetSize();
     entry.Size = CheckedSize(size, src.Path);
-    std::vector<uint8_t> in(kChunk), out(kChunk + 1024);
+    std::vector<uint8_t> in(kChunk);
     int64_t start = target.GetPosition();
     TStoredSink sink(target, opt.Password);
 
@@ -164,39 +257,23 @@ TFileInfo StreamLarge(const TArchiveSource& src, const TArchiveOptions& opt, TSt
     }
     entry.Compressed = compress;
 
-    z_stream z{};
-    if (compress && deflateInit(&z, opt.Level) != Z_OK)
-        throw EStreamError("zlib initialization failed");
-    std::unique_ptr<z_stream, void (*)(z_stream*)> zOwner(compress ? &z : nullptr,
-                                                          [](z_stream* p) { deflateEnd(p); });
     int64_t read = 0;
-    int32_t n = first;
-    for (;;) {
-        if (n < 0)
-            throw EReadError(FormatText("Cannot read %s", src.Path.c_str()));
-        read += n;
-        bool last = n == 0 || read >= size;
-        if (!compress) {
+    if (!compress) {
+        int32_t n = first;
+        for (;;) {
+            if (n < 0)
+                throw EReadError(FormatText("Cannot read %s", src.Path.c_str()));
+            read += n;
             sink.Write(in.data(), static_cast<size_t>(n));
-        } else {
-            z.next_in = in.data();
-            z.avail_in = static_cast<uInt>(n);
-            int flush = last ? Z_FINISH : Z_NO_FLUSH;
-            int rc;
-            do {
-                z.next_out = out.data();
-                z.avail_out = static_cast<uInt>(out.size());
-                rc = deflate(&z, flush);
-                if (rc == Z_STREAM_ERROR)
-                    throw EStreamError("zlib compression failed");
-                sink.Write(out.data(), out.size() - z.avail_out);
-            } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+            if (n > 0)
+                advanced(n);
+            if (n == 0 || read >= size)
+                break;
+            n = f.Read(in.data(), kChunk);
         }
-        if (n > 0)
-            advanced(n);
-        if (last)
-            break;
-        n = f.Read(in.data(), kChunk);
+    } else {
+        f.Seek(0, soFromBeginning);
+        read = DeflateInBlocks(f, size, opt, sink, advanced);
     }
     if (read != size)
         throw EReadError(FormatText("%s changed while it was read", src.Path.c_str()));
