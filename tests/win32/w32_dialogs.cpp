@@ -180,6 +180,32 @@ TEST(DialogObj, MissingTemplateReturnsFalse)
     EXPECT_FALSE(twice.Execute());
 }
 
+// Templates and their icons come from DialogModule, also when it is a
+// resource library loaded as a data file (a product's own dialog library).
+TEST(DialogObj, TemplatesFromDataFileModule)
+{
+    char path[MAX_PATH + 1] = {};
+    ASSERT_NE(0u, GetModuleFileNameA(nullptr, path, MAX_PATH));
+    HMODULE library = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, library);
+    HMODULE own = DialogModule;
+    DialogModule = library;
+    bool iconLoaded = false;
+    {
+        TProbeDlg dialog(nullptr, SX_DLG_CONFIRM);
+        TDialogScript script("Cofirmation", {[&](HWND d) {
+            iconLoaded = SendDlgItemMessageA(d, SXID_ICON, STM_GETICON, 0, 0) != 0;
+            PostMessageA(d, WM_COMMAND, IDNO, 0);
+            return true;
+        }});
+        dialog.Execute();
+        EXPECT_TRUE(script.Finished());
+    }
+    DialogModule = own;
+    FreeLibrary(library);
+    EXPECT_TRUE(iconLoaded);
+}
+
 // An exception raised by OnShown ends the dialog and reaches Execute's caller.
 TEST(DialogObj, ExceptionInOnShownReachesCaller)
 {
