@@ -431,19 +431,26 @@ TEST(ArchiveWriter, ThreadsKeepEntryOrder)
 TEST(ArchiveWriter, LargeFilesFromDisk)
 {
     std::string text = Pattern(9 << 20, 1, true), noise = Pattern(9 << 20, 2, false);
+    // Text first (so the file is compressed), then 1 MB blocks of text and
+    // noise: the noise goes out as stored blocks inside the one zlib stream.
+    std::string mixed;
+    for (int i = 0; i < 11; ++i)
+        mixed += Pattern((1 << 20) + 333, static_cast<uint32_t>(10 + i), i % 2 == 0);
     std::string dir = testing::TempDir();
-    std::string p1 = dir + "sx_arch_text.bin", p2 = dir + "sx_arch_noise.bin";
-    for (auto& pair : {std::make_pair(p1, &text), std::make_pair(p2, &noise)}) {
+    std::string p1 = dir + "sx_arch_text.bin", p2 = dir + "sx_arch_noise.bin", p3 = dir + "sx_arch_mixed.bin";
+    for (auto& pair : {std::make_pair(p1, &text), std::make_pair(p2, &noise), std::make_pair(p3, &mixed)}) {
         TFileStream f(pair.first, fmCreate);
         f.WriteBuffer(pair.second->data(), static_cast<int32_t>(pair.second->size()));
     }
     for (const std::string password : {"", "big"}) {
-        std::vector<TArchiveSource> files(2);
+        std::vector<TArchiveSource> files(3);
         files[0].Path = p1;
         files[0].Name = "text";
         files[1].Path = p2;
         files[1].Name = "noise";
-        TWritten w = Write(TSXHeaderSL(), {"S"}, files, password);
+        files[2].Path = p3;
+        files[2].Name = "mixed";
+        TWritten w = Write(TSXHeaderSL(), {"S"}, files, password, password.empty() ? 3 : 1);
         TReadOnlyMemoryStream s(w.Archive.data(), static_cast<int64_t>(w.Archive.size()));
         TSXHeaderSL r;
         ASSERT_TRUE(r.LoadFromStream(s));
@@ -454,9 +461,14 @@ TEST(ArchiveWriter, LargeFilesFromDisk)
         EXPECT_EQ(text, DecodeLikeSetup(w.Archive.data() + pos, r.Files[0], password));
         pos += r.Files[0].StoredSize;
         EXPECT_EQ(noise, DecodeLikeSetup(w.Archive.data() + pos, r.Files[1], password));
+        pos += r.Files[1].StoredSize;
+        EXPECT_TRUE(r.Files[2].Compressed);
+        EXPECT_LT(r.Files[2].StoredSize, static_cast<int32_t>(mixed.size() * 3 / 4));
+        EXPECT_EQ(mixed, DecodeLikeSetup(w.Archive.data() + pos, r.Files[2], password));
     }
     std::remove(p1.c_str());
     std::remove(p2.c_str());
+    std::remove(p3.c_str());
 }
 
 // A missing source file is named in the error.
