@@ -7,6 +7,7 @@ import shutil
 import struct
 import subprocess
 import time
+import zlib
 from pathlib import Path
 
 import pytest
@@ -282,3 +283,41 @@ def test_windows_sxbuild_builds_the_same(built, tmp_path):
     assert r.returncode == 0, r.stdout + r.stderr
     strip = lambda text: "\n".join(l for l in text.splitlines() if not l.startswith("File:"))
     assert strip(sxbuild("--dump", out, "--verify").stdout) == strip(sxbuild("--dump", setup, "--verify").stdout)
+
+
+# The libraries travel as complete zlib streams of the DLLs, under the names
+# the setup looks for, and their option bits are set.
+def test_libraries_are_zlib_resources(tmp_path):
+    dialogs = WIN32 / "examples" / "samples" / "dialoglib" / "DialogLib.dll"
+    client = WIN32 / "examples" / "samples" / "client" / "ovseClient.dll"
+    if not dialogs.is_file() or not client.is_file():
+        pytest.skip("sample libraries not built")
+    out = tmp_path / "libs.exe"
+    sxbuild(EXAMPLE, "-o", out, "--stub", STUB, "--quiet", "--set", f"Setup.DialogLibrary={dialogs}",
+            "--set", f"Setup.ClientLibrary={client}")
+    res = resources(out.read_bytes())
+    assert zlib.decompress(res[(10, "DIALOGS", 0)]) == dialogs.read_bytes()
+    assert zlib.decompress(res[(10, "CLIENT_DLL", 0)]) == client.read_bytes()
+    r = sxbuild("--dump", out)
+    assert "soDialogLibrary" in r.stdout and "soClientLibrary" in r.stdout
+    assert "Resource DIALOGS:" in r.stdout and "Resource CLIENT_DLL:" in r.stdout
+
+
+# Uninstaller= puts ovUninst.exe into "<CommonFilesDir>\Orvale Systems", where
+# an unattended install of the example leaves it.
+def test_uninstaller_is_carried(tmp_path):
+    uninst = WIN32 / "tools" / "ovUninst.exe"
+    if not uninst.is_file():
+        pytest.skip("ovUninst.exe not built")
+    setup = tmp_path / "with-uninst.exe"
+    sxbuild(EXAMPLE, "-o", setup, "--stub", STUB, "--quiet", "--silent", "--set", f"Setup.Uninstaller={uninst}")
+    r = sxbuild("--dump", setup)
+    assert '"<CommonFilesDir>\\Orvale Systems"' in r.stdout
+    assert '"ovUninst.exe"' in r.stdout
+    carried = Path(wine_env()["WINEPREFIX"]) / "drive_c" / "Program Files" / "Common Files" / "Orvale Systems" / \
+        "ovUninst.exe"
+    if carried.exists():
+        carried.unlink()
+    r = run_wine([setup], timeout=180)
+    assert r.returncode == 0, r.stdout + r.stderr
+    assert carried.read_bytes() == uninst.read_bytes()
