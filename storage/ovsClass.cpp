@@ -91,14 +91,22 @@ int32_t TBlockCryptFilter::Read(void* buffer, int32_t count)
         return 0;
     if (Fifo.Count() > 0 || count % BlockSize != 0) {
         if (Fifo.Count() < count) {
-            int32_t need = count - Fifo.Count();
+            const int32_t held = Fifo.Count();
+            int32_t need = count - held;
             need = (need + BlockSize - 1) / BlockSize * BlockSize;
             uint8_t* work = Work(need);
             // Every block must arrive: a partial one would decrypt to garbage.
             if (TPswProtectedFilter::Read(work, need) != need)
                 throw EReadError("Stream read error");
             FCryptor->Decrypt(work, need);
-            Fifo.Write(work, need);
+            // The same bytes as appending all to the FIFO and taking count
+            // from it, with one copy less: what was held, then the new bytes,
+            // and the rest (less than a block) waits in the FIFO.
+            uint8_t* out = static_cast<uint8_t*>(buffer);
+            Fifo.Read(out, held);
+            std::memcpy(out + held, work, static_cast<size_t>(count - held));
+            Fifo.Write(work + (count - held), need - (count - held));
+            return count;
         }
         Fifo.Read(buffer, count);
         return count;
