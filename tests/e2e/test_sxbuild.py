@@ -148,6 +148,9 @@ def test_stub_resources_and_headers(built):
     version = [k for k in before if k[0] == 16]
     assert all(k in after for k in version)
     pe, opt, sections = pe_layout(out)
+    # The resources are rebuilt in place (the relocations move behind them):
+    # no section is added.
+    assert [s[0] for s in sections] == [s[0] for s in pe_layout(stub)[2]]
     salign, falign = u32(out, opt + 32), u32(out, opt + 36)
     end = 0
     for name, vs, va, raw, ptr in sections:

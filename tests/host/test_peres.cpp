@@ -190,8 +190,70 @@ TEST(PEResources, ReplaceInPlaceKeepsOtherResourcesAndOverlay)
     EXPECT_EQ(Data(100000, 6), back.Find(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"))->Data);
 }
 
-// When a section follows .rsrc (as .reloc does in the stub), the resources
-// move to a new last section and the following section keeps its bytes.
+namespace {
+
+// An image whose resources are followed by one more section (raw bytes
+// reloc); with asReloc the base-relocation directory names that section.
+std::vector<uint8_t> ImageWithTrailingSection(const std::vector<uint8_t>& reloc, bool asReloc, uint32_t& relocVa,
+                                              uint32_t& relocPtr)
+{
+    TPEFile pe;
+    pe.LoadFromBytes(MinimalImage());
+    pe.Set(TResId(RT_DIALOG_ID), TResId("DLG_PASSWORD"), Data(300, 7));
+    std::vector<uint8_t> b = Save(pe);
+    uint32_t n = Get16(b, kPe + 6);
+    size_t h = kSections + n * 40;
+    relocVa = Get32(b, kOpt + 56);
+    relocPtr = static_cast<uint32_t>(b.size());
+    std::memcpy(&b[h], ".reloc\0\0", 8);
+    Put32(b, h + 8, static_cast<uint32_t>(reloc.size()) - 0x10);
+    Put32(b, h + 12, relocVa);
+    Put32(b, h + 16, static_cast<uint32_t>(reloc.size()));
+    Put32(b, h + 20, relocPtr);
+    Put32(b, h + 36, 0x42000040);
+    Put16(b, kPe + 6, n + 1);
+    Put32(b, kOpt + 56, relocVa + 0x1000);
+    if (asReloc) {
+        Put32(b, kOpt + 96 + 5 * 8, relocVa + 8);
+        Put32(b, kOpt + 96 + 5 * 8 + 4, 0x40);
+    }
+    b.insert(b.end(), reloc.begin(), reloc.end());
+    return b;
+}
+
+}  // namespace
+
+// When the base relocations follow .rsrc (as in the stub), the resources are
+// rebuilt in place and the relocations move behind them: same number of
+// sections, the relocation bytes unchanged, their directory entry moved.
+TEST(PEResources, RelocationsMoveBehindTheResources)
+{
+    std::vector<uint8_t> reloc = Data(0x200, 8);
+    uint32_t relocVa = 0, relocPtr = 0;
+    std::vector<uint8_t> b = ImageWithTrailingSection(reloc, true, relocVa, relocPtr);
+    uint32_t n = Get16(b, kPe + 6);
+    TPEFile pe;
+    pe.LoadFromBytes(b);
+    pe.Set(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"), Data(20000, 9));
+    std::vector<uint8_t> out = Save(pe);
+    CheckImage(out);
+    EXPECT_EQ(n, Get16(out, kPe + 6));
+    size_t h = kSections + (n - 1) * 40;
+    EXPECT_EQ(0, std::memcmp(".reloc", &out[h], 6));
+    uint32_t newVa = Get32(out, h + 12), newPtr = Get32(out, h + 20);
+    EXPECT_GT(newVa, relocVa);
+    EXPECT_EQ(newVa + 8, Get32(out, kOpt + 96 + 5 * 8));
+    EXPECT_EQ(0x40u, Get32(out, kOpt + 96 + 5 * 8 + 4));
+    EXPECT_EQ(0, std::memcmp(reloc.data(), &out[newPtr], reloc.size()));
+    EXPECT_EQ(newPtr + reloc.size(), out.size());
+    TPEFile back;
+    back.LoadFromBytes(out);
+    EXPECT_EQ(Data(300, 7), back.Find(TResId(RT_DIALOG_ID), TResId("DLG_PASSWORD"))->Data);
+    EXPECT_EQ(Data(20000, 9), back.Find(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"))->Data);
+}
+
+// Any other section after .rsrc stays where it is: the resources move to a
+// new last section and the following section keeps its bytes.
 TEST(PEResources, ResourcesBeforeAnotherSectionMoveToTheEnd)
 {
     TPEFile pe;

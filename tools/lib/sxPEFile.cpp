@@ -19,6 +19,7 @@ constexpr uint32_t kOptSizeOfHeaders = 60;
 constexpr uint32_t kOptCheckSum = 64;
 constexpr uint32_t kDirResource = 2;
 constexpr uint32_t kDirSecurity = 4;
+constexpr uint32_t kDirBaseReloc = 5;
 constexpr uint32_t kScnInitializedData = 0x00000040;
 constexpr uint32_t kScnMemRead = 0x40000000;
 constexpr uint32_t kResDirSize = 16, kResDirEntrySize = 8, kResDataEntrySize = 16;
@@ -388,6 +389,30 @@ void TPEFile::SaveToStream(TStream& target)
     }
     bool inPlace = RsrcSection >= 0 && RsrcSection == lastByVa && RsrcSection == lastByRaw &&
                    static_cast<size_t>(RsrcSection) == Sections.size() - 1;
+    // The base relocations alone may follow the resources, as the linker lays
+    // out the stub. Their bytes do not depend on where they lie, so they move
+    // behind the rebuilt resources (only the data directory entry names
+    // their place) instead of leaving the old resource section as dead weight.
+    int tail = -1;
+    if (!inPlace && RsrcSection >= 0 && static_cast<size_t>(RsrcSection) + 2 == Sections.size() &&
+        NumDirs > kDirBaseReloc) {
+        int last = static_cast<int>(Sections.size()) - 1;
+        const TSection& t = Sections[last];
+        const TSection& r = Sections[RsrcSection];
+        uint32_t tEnd = t.VirtualAddress + std::max(t.VirtualSize, t.SizeOfRawData);
+        uint32_t relocRva = Rd32(DirOffset + kDirBaseReloc * 8);
+        bool only = relocRva >= t.VirtualAddress && relocRva < tEnd;
+        for (uint32_t d = 0; d < std::min<uint32_t>(NumDirs, 16) && only; ++d) {
+            uint32_t rva = Rd32(DirOffset + d * 8);
+            if (d != kDirBaseReloc && d != kDirSecurity && rva >= t.VirtualAddress && rva < tEnd)
+                only = false;
+        }
+        if (only && last == lastByVa && last == lastByRaw && t.VirtualAddress > r.VirtualAddress &&
+            r.SizeOfRawData && t.PointerToRawData >= r.PointerToRawData + r.SizeOfRawData) {
+            tail = last;
+            inPlace = true;
+        }
+    }
     uint32_t sectionVa, sectionRaw;
     size_t sectionHeader;
     uint32_t oldRawSize = 0;
@@ -568,6 +593,18 @@ void TPEFile::SaveToStream(TStream& target)
     uint32_t imageSize = AlignUp(static_cast<uint64_t>(sectionVa) + sectionSize, SectionAlignment);
     if (!inPlace)
         imageSize = std::max(imageSize, maxVaEnd);
+    uint32_t tailRawSize = 0;
+    if (tail >= 0) {
+        const TSection& t = Sections[tail];
+        uint32_t tailVa = imageSize;
+        uint32_t tailRaw = sectionRaw + rawSize;
+        tailRawSize = t.SizeOfRawData;
+        Put32(head, t.HeaderOffset + 12, tailVa);
+        Put32(head, t.HeaderOffset + 20, tailRaw);
+        uint32_t relocRva = Rd32(DirOffset + kDirBaseReloc * 8);
+        Put32(head, DirOffset + kDirBaseReloc * 8, relocRva - t.VirtualAddress + tailVa);
+        imageSize = AlignUp(static_cast<uint64_t>(tailVa) + std::max(t.VirtualSize, t.SizeOfRawData), SectionAlignment);
+    }
     Put32(head, OptOffset + kOptSizeOfImage, imageSize);
     Put32(head, DirOffset + kDirResource * 8, sorted.empty() ? 0 : sectionVa);
     Put32(head, DirOffset + kDirResource * 8 + 4, sorted.empty() ? 0 : sectionSize);
@@ -577,7 +614,8 @@ void TPEFile::SaveToStream(TStream& target)
     }
     // A COFF symbol table in the overlay moves with it.
     uint32_t symbols = Rd32(coff + 8);
-    int64_t overlayMove = static_cast<int64_t>(sectionRaw) + rawSize - static_cast<int64_t>(overlayStart);
+    int64_t overlayMove =
+        static_cast<int64_t>(sectionRaw) + rawSize + tailRawSize - static_cast<int64_t>(overlayStart);
     if (symbols && symbols >= overlayStart && symbols < overlayEnd)
         Put32(head, coff + 8, static_cast<uint32_t>(symbols + overlayMove));
     size_t checksumOffset = OptOffset + kOptCheckSum;
@@ -610,6 +648,8 @@ void TPEFile::SaveToStream(TStream& target)
         }
     }
     out.Zeros(static_cast<size_t>(sectionRaw + static_cast<int64_t>(rawSize) - out.Written));
+    if (tail >= 0)
+        out.Write(Image.data() + Sections[tail].PointerToRawData, Sections[tail].SizeOfRawData);
     if (overlayEnd > overlayStart)
         out.Write(Image.data() + overlayStart, overlayEnd - overlayStart);
 
