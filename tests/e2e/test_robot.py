@@ -200,3 +200,16 @@ def test_screenshot_shows_dialog(spawn, robot, screenshot):
     assert colors > 8
     robot.key(CAPTION, "ESCAPE")
     robot.gone(CAPTION)
+
+
+# A folder the browser cannot select is reported as a timeout, and OK is
+# not pressed: the browser stays open until Cancel.
+def test_folder_browser_missing_folder(spawn, robot):
+    program = show(spawn, robot, "folder")
+    with pytest.raises(RobotError) as err:
+        robot.run("folder", CAPTION, "C:\\no\\such\\folder", timeout=2)
+    assert err.value.code == 1 and "does not select" in err.value.stderr
+    assert robot.exists(CAPTION)
+    robot.folder(CAPTION, None)
+    robot.gone(CAPTION)
+    assert program.finish() == (1, "folder=C:\\unchanged\nresult=false\n")

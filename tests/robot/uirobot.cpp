@@ -282,26 +282,135 @@ void MessageBoxInfo(HWND box)
             std::printf("%d\t%s\n", GetDlgCtrlID(child), Escape(WindowText(child)).c_str());
 }
 
-// Selects path in a folder browser of another process: the path must live in
-// that process's memory for BFFM_SETSELECTION.
+// Memory in another process, for messages whose parameters are pointers.
+class TRemoteBuffer {
+public:
+    TRemoteBuffer(HWND window, size_t size) : Size(size)
+    {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        Process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+        if (!Process)
+            Fail(kFailed, "cannot open the window's process");
+        Address = static_cast<char*>(VirtualAllocEx(Process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+        if (!Address) {
+            CloseHandle(Process);
+            Fail(kFailed, "cannot allocate memory in the window's process");
+        }
+    }
+    ~TRemoteBuffer()
+    {
+        VirtualFreeEx(Process, Address, 0, MEM_RELEASE);
+        CloseHandle(Process);
+    }
+    TRemoteBuffer(const TRemoteBuffer&) = delete;
+    TRemoteBuffer& operator=(const TRemoteBuffer&) = delete;
+
+    char* Remote(size_t offset = 0) const { return Address + offset; }
+    void Write(size_t offset, const void* data, size_t size) const
+    {
+        if (offset + size > Size || !WriteProcessMemory(Process, Address + offset, data, size, nullptr))
+            Fail(kFailed, "cannot write to the window's process");
+    }
+    void Read(size_t offset, void* data, size_t size) const
+    {
+        if (offset + size > Size || !ReadProcessMemory(Process, Address + offset, data, size, nullptr))
+            Fail(kFailed, "cannot read from the window's process");
+    }
+
+private:
+    HANDLE Process = nullptr;
+    char* Address = nullptr;
+    size_t Size;
+};
+
+HWND FindChildOfClass(HWND parent, const char* cls)
+{
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!lstrcmpiA(ClassOf(child).c_str(), cls))
+            return child;
+        if (HWND inner = FindChildOfClass(child, cls))
+            return inner;
+    }
+    return nullptr;
+}
+
+// The text of the tree's selected item ("" when none).
+std::string SelectedTreeText(HWND tree, const TRemoteBuffer& buffer)
+{
+    DWORD_PTR item = 0;
+    if (!SendMessageTimeoutA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0, SMTO_ABORTIFHUNG, 5000, &item) || !item)
+        return std::string();
+    const size_t textOffset = 64;
+    TVITEMA request = {};
+    request.mask = TVIF_TEXT | TVIF_HANDLE;
+    request.hItem = reinterpret_cast<HTREEITEM>(item);
+    request.pszText = buffer.Remote(textOffset);
+    request.cchTextMax = 260;
+    buffer.Write(0, &request, sizeof(request));
+    char empty = 0;
+    buffer.Write(textOffset, &empty, 1);
+    DWORD_PTR ok = 0;
+    SendMessageTimeoutA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(buffer.Remote()), SMTO_ABORTIFHUNG, 5000,
+                        &ok);
+    char text[261] = {};
+    buffer.Read(textOffset, text, 260);
+    return text;
+}
+
+// What the tree shows for the folder: its last path component ("C:" for a root).
+std::string ExpectedTreeText(std::string path)
+{
+    while (path.size() > 3 && (path.back() == '\\' || path.back() == '/'))
+        path.pop_back();
+    if (path.size() <= 3)
+        return path.substr(0, 2);
+    size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A folder shows as its name; a drive as "C:" or with a label, "System (C:)".
+bool TreeTextMatches(std::string shown, std::string expected)
+{
+    CharUpperA(&shown[0]);
+    CharUpperA(&expected[0]);
+    if (shown.empty())
+        return false;
+    if (shown == expected)
+        return true;
+    return expected.size() == 2 && expected[1] == ':' && shown.find(expected) != std::string::npos;
+}
+
+// Selects path in a folder browser of another process (the path must live in
+// that process's memory for BFFM_SETSELECTION). The browser fills its tree
+// after it is shown and a selection made before is lost, so the selection is
+// repeated until the tree's selected item shows the folder.
 void SelectFolder(HWND browser, const std::string& path)
 {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(browser, &pid);
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
-    if (!process)
-        Fail(kFailed, "cannot open the browser's process");
-    void* remote = VirtualAllocEx(process, nullptr, path.size() + 1, MEM_COMMIT, PAGE_READWRITE);
-    bool ok = remote && WriteProcessMemory(process, remote, path.c_str(), path.size() + 1, nullptr);
-    DWORD_PTR ignored = 0;
-    if (ok)
-        ok = SendMessageTimeoutA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(remote),
-                                 SMTO_ABORTIFHUNG, 5000, &ignored) != 0;
-    if (remote)
-        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    CloseHandle(process);
-    if (!ok)
-        Fail(kFailed, "cannot select " + path);
+    HWND tree = FindChildOfClass(browser, WC_TREEVIEWA);
+    if (!tree)
+        Fail(kUsage, "not a folder browser: no tree");
+    TRemoteBuffer buffer(browser, 64 + 261 + path.size() + 1);
+    const size_t pathOffset = 64 + 261;
+    buffer.Write(pathOffset, path.c_str(), path.size() + 1);
+    const std::string expected = ExpectedTreeText(path);
+    std::string shown;
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD_PTR count = 0;
+        SendMessageTimeoutA(tree, TVM_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count);
+        if (count > 0) {
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(buffer.Remote(pathOffset)),
+                                SMTO_ABORTIFHUNG, 5000, &ignored);
+            shown = SelectedTreeText(tree, buffer);
+            if (TreeTextMatches(shown, expected))
+                return;
+        }
+        if (GetTickCount() - start > TimeoutMs)
+            Fail(kTimeout, "timeout: the browser does not select " + path + " (selected: \"" + shown + "\")");
+        Sleep(100);
+    }
 }
 
 void Usage()
