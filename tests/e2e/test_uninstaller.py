@@ -2,11 +2,13 @@
 files, folders, registry values and keys, the product's registration and the
 after-uninstall command; entries that are already gone are passed over."""
 import os
+import time
 import uuid
 
 import pytest
 
 from conftest import WIN32, run_wine
+from robot import IDNO, IDOK, IDYES, RobotError, robot, spawn  # noqa: F401
 
 UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
 ICONS = r"Software\Orvale Systems\Uninstall Icons"
@@ -204,3 +206,53 @@ def test_running_copy_inside_removed_folder(uninst_exe, workdir):
         run_wine(["wineboot", "-r"])
     assert not (app / "ovUninst.exe").exists()
     assert not app.exists()
+
+
+def _interactive_product(host, win):
+    (host / "App").mkdir()
+    (host / "App" / "a.txt").write_text("a")
+    write_crlf(host / "App" / "i.del", [
+        "[Files]", win + r"\App\a.txt",
+        "[Folders]", win + r"\App",
+        "[General]", "ProgramName=Sx Interactive Product",
+    ])
+    return win + r"\App\i.del"
+
+
+# Without /silent it asks first; No leaves everything in place (exit code 2).
+def test_interactive_no_keeps_everything(uninst_exe, workdir, robot, spawn):
+    host, win = workdir
+    record = _interactive_product(host, win)
+    program = spawn([uninst_exe, record])
+    robot.wait("Uninstall", timeout=30)
+    text, buttons = robot.msgbox("Uninstall")
+    assert text == "Do you want to remove Sx Interactive Product and all of its components?"
+    assert [b for b, _ in buttons] == [IDYES, IDNO]
+    robot.click("Uninstall", IDNO)
+    assert program.finish()[0] == 2
+    assert (host / "App" / "a.txt").exists()
+    assert (host / "App" / "i.del").exists()
+
+
+# Yes removes, then a closing message reports the result.
+def test_interactive_yes_removes_and_reports(uninst_exe, workdir, robot, spawn):
+    host, win = workdir
+    record = _interactive_product(host, win)
+    program = spawn([uninst_exe, record])
+    robot.wait("Uninstall", timeout=30)
+    robot.click("Uninstall", IDYES)
+    deadline = time.time() + 30
+    text = ""
+    while time.time() < deadline:
+        try:
+            text, buttons = robot.msgbox("Uninstall")
+        except RobotError:
+            text = ""
+        if text.startswith("Sx Interactive Product was removed"):
+            break
+        time.sleep(0.2)
+    assert text == "Sx Interactive Product was removed from your computer."
+    assert [b for b, _ in buttons] == [IDOK]
+    assert not (host / "App").exists()
+    robot.click("Uninstall", IDOK)
+    assert program.finish()[0] == 0
