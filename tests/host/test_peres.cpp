@@ -338,6 +338,34 @@ TEST(PEResources, DamagedImagesAreRefused)
         }
     }
     EXPECT_GT(refused, 0);
+
+    // A root whose 3000 entries all name one type directory, whose 3000
+    // entries all name one empty language directory: nine million steps of
+    // walking that hold no data. The walk gives up early instead.
+    const uint32_t n = 3000;
+    uint32_t dirBytes = 16 + 8 * n;
+    std::vector<uint8_t> rsrcBytes(2 * dirBytes + 16, 0);
+    Put16(rsrcBytes, 14, n);
+    Put16(rsrcBytes, dirBytes + 14, n);
+    for (uint32_t i = 0; i < n; ++i) {
+        Put32(rsrcBytes, 16 + 8 * i, i + 1);
+        Put32(rsrcBytes, 20 + 8 * i, 0x80000000u | dirBytes);
+        Put32(rsrcBytes, dirBytes + 16 + 8 * i, i + 1);
+        Put32(rsrcBytes, dirBytes + 20 + 8 * i, 0x80000000u | (2 * dirBytes));
+    }
+    std::vector<uint8_t> loop = MinimalImage();
+    size_t h = kSections + 40;
+    uint32_t raw = (static_cast<uint32_t>(rsrcBytes.size()) + 0x1FF) & ~0x1FFu;
+    std::memcpy(&loop[h], ".rsrc\0\0\0", 8);
+    Put32(loop, h + 8, static_cast<uint32_t>(rsrcBytes.size()));
+    Put32(loop, h + 12, 0x2000);
+    Put32(loop, h + 16, raw);
+    Put32(loop, h + 20, 0x600);
+    Put16(loop, kPe + 6, 2);
+    Put32(loop, kOpt + 96 + 16, 0x2000);
+    Put32(loop, kOpt + 96 + 20, static_cast<uint32_t>(rsrcBytes.size()));
+    rsrcBytes.resize(raw, 0);
+    loop.insert(loop.end(), rsrcBytes.begin(), rsrcBytes.end());
 }
 
 // Resource ids: names are kept in capitals, "#n" is the number n.

@@ -249,6 +249,7 @@ void TPEFile::ParseResources()
     if (RsrcSection < 0)
         throw EPEFormat("Damaged resource directory (outside every section)");
     TResId ids[2];
+    Visited = 0;
     ParseDirectory(rva, 0, 0, ids, 0);
 }
 
@@ -257,7 +258,10 @@ void TPEFile::ParseDirectory(uint32_t rsrcRva, uint32_t dirOffset, int level, TR
     size_t off = RvaToOffset(rsrcRva + dirOffset, kResDirSize);
     uint32_t count = Rd16(off + 12) + Rd16(off + 14);
     RvaToOffset(rsrcRva + dirOffset, kResDirSize + count * kResDirEntrySize);
-    if (Entries.size() + count > 100000)
+    // Entries of a damaged directory may point at one subdirectory many times
+    // over: the walk is bounded however the directories are linked.
+    Visited += count;
+    if (Entries.size() + count > 100000 || Visited > 1000000)
         throw EPEFormat("Damaged resource directory (too many entries)");
     for (uint32_t i = 0; i < count; ++i) {
         size_t e = off + kResDirSize + i * kResDirEntrySize;

@@ -110,6 +110,7 @@ private:
     size_t PEOffset = 0, OptOffset = 0, DirOffset = 0, SectionTableOffset = 0;
     uint32_t NumDirs = 0, SectionAlignment = 0, FileAlignment = 0, SizeOfHeaders = 0;
     int RsrcSection = -1;  // the section holding the resource directory, or -1
+    uint64_t Visited = 0;  // directory entries walked while parsing
 };
 
 // Checksum of a PE image as the loader's image-help routine computes it: the
