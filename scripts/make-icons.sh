@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Regenerates the program's icon groups in ui/icons/ with ImageMagick: each
-# image is drawn once on a 96x96 canvas and scaled to 48, 32 and 16 pixels.
+# image is drawn once on a 96x96 canvas and scaled to 32 and 16 pixels; the
+# program's own icon also to 48 (the shell's large icons). The icons travel in
+# every setup, so the others keep to the two sizes the dialogs use.
 #   main.ico        MAINICON         a setup box with a down arrow
 #   password.ico    PSWICON          a padlock
 #   inet_setup.ico  INET_SETUP_ICON  a globe with a down arrow
@@ -16,11 +18,13 @@ trap 'rm -rf "$work"' EXIT
 make_icon() {
   local name=$1; shift
   convert -size 96x96 xc:none "$@" "$work/$name-96.png"
-  local s
-  for s in 48 32 16; do
+  local s sizes=(32 16) images=()
+  [ "$name" = main ] && sizes=(48 32 16)
+  for s in "${sizes[@]}"; do
     convert "$work/$name-96.png" -filter Lanczos -resize ${s}x${s} "PNG32:$work/$name-$s.png"
+    images+=("$work/$name-$s.png")
   done
-  convert "$work/$name-48.png" "$work/$name-32.png" "$work/$name-16.png" "$out/$name.ico"
+  convert "${images[@]}" "$out/$name.ico"
 }
 
 # A box seen from the front-left: top, front and side faces, a blue down arrow.
