@@ -504,3 +504,56 @@ TEST(ArchiveWriter, ZlibLibraryStreams)
     EXPECT_EQ(lib, DecodeLikeSetup(z.data(), entry, ""));
     EXPECT_THROW(ZlibDecompress(z.data(), z.size() - 3), EStreamError);
 }
+
+// Random damage anywhere in a header never escapes LoadFromStream as an
+// exception (or a crash); what it accepts still fits in the stream.
+TEST(ArchiveHeader, RandomDamageIsContained)
+{
+    TSXHeaderSL h = FullHeader();
+    h.Files = {{"a.txt", true, 10, 0, 3, -1}, {"b.txt", false, 3, 0, 3, 0}};
+    TMemoryStream s;
+    h.SaveAllToStream(s);
+    WriteShortString(s, "S");
+    s.Write("abcdef", 6);
+    std::vector<uint8_t> full = Bytes(s);
+    std::mt19937 rng(7);
+    int accepted = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<uint8_t> b = full;
+        int flips = 1 + static_cast<int>(rng() % 4);
+        for (int k = 0; k < flips; ++k)
+            b[rng() % b.size()] = static_cast<uint8_t>(rng());
+        TReadOnlyMemoryStream m(b.data(), static_cast<int64_t>(b.size()));
+        TSXHeaderSL r;
+        bool ok = false;
+        EXPECT_NO_THROW(ok = r.LoadFromStream(m));
+        if (ok) {
+            ++accepted;
+            int64_t stored = 0;
+            for (const TFileInfo& f : r.Files)
+                stored += f.StoredSize;
+            EXPECT_LE(m.GetPosition() + stored, static_cast<int64_t>(b.size()));
+            EXPECT_LE(r.CheckLength, 128);
+        }
+    }
+    EXPECT_GT(accepted, 0);
+    SilentMode = false;
+}
+
+// The writer refuses what the format cannot hold.
+TEST(ArchiveHeader, WriterLimits)
+{
+    TSXHeaderSL h;
+    h.CheckLength = 129;
+    TMemoryStream s;
+    EXPECT_THROW(h.SaveAllToStream(s), EStreamError);
+    h.CheckLength = 0;
+    h.Files.resize(32768);
+    EXPECT_THROW(h.SaveAllToStream(s), EStreamError);
+    h.Files.resize(1);
+    h.Components.resize(65536);
+    EXPECT_THROW(h.SaveAllToStream(s), EStreamError);
+    h.Components.clear();
+    h.DefaultFolder.assign(65536, 'x');
+    EXPECT_THROW(h.SaveAllToStream(s), EStreamError);
+}
