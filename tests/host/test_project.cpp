@@ -175,6 +175,11 @@ TEST_F(ProjectTest, EveryKeyReachesTheHeader)
                                         "a.txt@0", "b.txt@0", "sub\\d.txt@0", "setup.inf@1", "ovUninst.exe@2"}),
               names);
     EXPECT_EQ(7, h.ScriptFileIndex);
+    // a.txt reaches folder app from lines 43 and 46.
+    ASSERT_EQ(1u, p.Warnings.size());
+    EXPECT_NE(std::string::npos, p.Warnings[0].find("p.ini:46: 'a.txt' is stored twice in folder 0 (also from "))
+        << p.Warnings[0];
+    EXPECT_NE(std::string::npos, p.Warnings[0].find("p.ini:43)")) << p.Warnings[0];
     EXPECT_EQ(Dir + "/src/sub/d.txt", p.Files[6].Path);
 }
 

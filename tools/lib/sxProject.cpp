@@ -88,6 +88,7 @@ private:
     std::map<std::string, TLine> Setup;
     std::vector<std::string> FolderNames;  // lower case, by index
     std::vector<TLine> FileLines, FolderLines;
+    std::vector<std::string> FileWhere;  // the line of each entry of P.Files
     std::map<int, std::string> StringLines;
     int MaxString = SXStringRoleCount - 1;
 };
@@ -340,6 +341,7 @@ void TLoader::AddFiles(const TLine& l, const std::string& spec, bool single, int
         if (addedIndex)
             *addedIndex = static_cast<int>(P.Files.size());
         P.Files.push_back(std::move(s));
+        FileWhere.push_back(l.Where);
     };
 
     if (!wild) {
@@ -719,6 +721,22 @@ void TLoader::Finish()
         s.FolderIndex = folder;
         s.Compress = true;
         P.Files.push_back(std::move(s));
+        FileWhere.push_back(l.Where);
+    }
+    // The same name twice in one folder: the later file overwrites the
+    // earlier one at install time.
+    std::map<std::pair<int, std::string>, size_t> seen;
+    for (size_t i = 0; i < P.Files.size(); ++i) {
+        auto key = std::make_pair(P.Files[i].FolderIndex, Lower(P.Files[i].Name));
+        auto it = seen.find(key);
+        if (it == seen.end()) {
+            seen[key] = i;
+            continue;
+        }
+        std::string folder = P.Files[i].FolderIndex < 0 ? "the target folder"
+                                                        : "folder " + std::to_string(P.Files[i].FolderIndex);
+        P.Warnings.push_back(FileWhere[i] + ": '" + P.Files[i].Name + "' is stored twice in " + folder +
+                             " (also from " + FileWhere[it->second] + "); the later file overwrites the earlier one");
     }
     if (P.Files.size() > 0x7FFF)
         Fail(FileLabel, "more than 32767 files");

@@ -44,6 +44,9 @@ struct TProject {
     uint16_t FileVersion[4] = {};
     uint16_t ProductVersion[4] = {};
     std::vector<std::pair<std::string, std::string>> VersionStrings;
+
+    // Doubtful but valid things ("file:line: ..."), for the builder to show.
+    std::vector<std::string> Warnings;
 };
 
 // Reads and checks a project file. overrides are "Section.Key=Value" texts

@@ -166,6 +166,9 @@ int main(int argc, char** argv)
 
     try {
         TProject p = LoadProject(project, overrides);
+        if (!quiet)
+            for (const std::string& w : p.Warnings)
+                std::fprintf(stderr, "sxbuild: warning: %s\n", w.c_str());
         TBuildOptions o;
         o.ArchiveOnly = archiveOnly;
         o.Threads = threads;
