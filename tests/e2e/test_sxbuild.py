@@ -129,6 +129,9 @@ def test_setup_carries_the_archive(built):
     assert "setup.inf" in r.stdout
     r2 = sxbuild("--dump", archive)
     assert "bare archive" in r2.stdout
+    listing = sxbuild("--list", setup).stdout.splitlines()
+    assert "       158  <ProgramFilesDir>\\Example Product\\docs\\guide.txt" in listing, listing
+    assert len(listing) == 5
 
 
 # Every resource of the stub is still in the setup with the same bytes (the

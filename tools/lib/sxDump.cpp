@@ -238,3 +238,39 @@ bool DumpFile(const std::string& fileName, std::string& text, bool verify, const
     }
     return DumpArchive(archive, text, verify, password);
 }
+
+bool ListArchive(const std::vector<uint8_t>& archive, std::string& text)
+{
+    TReadOnlyMemoryStream s(archive.data(), static_cast<int64_t>(archive.size()));
+    TSXHeaderSL h;
+    bool savedSilent = SilentMode;
+    bool ok = h.LoadFromStream(s);
+    SilentMode = savedSilent;
+    if (!ok) {
+        Line(text, "Invalid file format: the archive header is damaged or truncated.");
+        return false;
+    }
+    for (const TFileInfo& f : h.Files) {
+        std::string folder = f.FolderIndex >= 0 && static_cast<size_t>(f.FolderIndex) < h.Folders.size()
+                                 ? h.Folders[static_cast<size_t>(f.FolderIndex)]
+                                 : "<target>";
+        Line(text, "%10d  %s\\%s", f.Size, folder.c_str(), f.Name.c_str());
+    }
+    return true;
+}
+
+std::vector<uint8_t> ReadArchiveFile(const std::string& fileName)
+{
+    std::vector<uint8_t> bytes;
+    {
+        TFileStream f(fileName, fmOpenRead | fmShareDenyWrite);
+        int64_t size = f.GetSize();
+        if (size > 0x7FFFFFFF)
+            throw EStreamError(fileName + " is too large");
+        bytes.resize(static_cast<size_t>(size));
+        if (size)
+            f.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
+    }
+    std::string what;
+    return ExtractArchiveBytes(bytes, what);
+}

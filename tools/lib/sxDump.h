@@ -19,6 +19,13 @@ std::vector<uint8_t> ExtractArchiveBytes(const std::vector<uint8_t>& file, std::
 bool DumpArchive(const std::vector<uint8_t>& archive, std::string& text, bool verify = false,
                  const std::string& password = std::string());
 
+// The short form: one line per file, "size  folder\name" (the folder as
+// stored, "<target>" for the target folder). False when damaged.
+bool ListArchive(const std::vector<uint8_t>& archive, std::string& text);
+
+// Reads the archive of a setup program or the bytes of a bare archive.
+std::vector<uint8_t> ReadArchiveFile(const std::string& fileName);
+
 // Reads a setup program or bare archive from disk and dumps it; the
 // resources "DIALOGS" and "CLIENT_DLL", when present, are listed too.
 bool DumpFile(const std::string& fileName, std::string& text, bool verify = false,

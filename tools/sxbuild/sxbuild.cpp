@@ -32,6 +32,7 @@ const char kUsage[] =
     "usage: sxbuild PROJECT.ini [-o OUT.exe] [--archive-only] [--quiet] [--stub PATH]\n"
     "                           [--set Section.Key=Value]... [--silent] [--threads N]\n"
     "       sxbuild --dump FILE [--verify] [--password PW]\n"
+    "       sxbuild --list FILE\n"
     "\n"
     "  -o OUT            file to write (default: Output= of the project, else\n"
     "                    the project's name with .exe, or .sxa with --archive-only)\n"
@@ -43,7 +44,8 @@ const char kUsage[] =
     "  --threads N       compression threads (default: one per core)\n"
     "  --quiet           no progress display\n"
     "  --dump FILE       print the header, strings and files of a setup or archive\n"
-    "  --verify          with --dump: decode every file and check its size\n";
+    "  --verify          with --dump: decode every file and check its size\n"
+    "  --list FILE       one line per file of a setup or archive: size, folder, name\n";
 
 int Fail(const std::string& message)
 {
@@ -115,7 +117,7 @@ private:
 
 int main(int argc, char** argv)
 {
-    std::string project, output, stub, dump, password;
+    std::string project, output, stub, dump, list, password;
     std::vector<std::string> overrides;
     bool archiveOnly = false, quiet = false, verify = false, passwordGiven = false;
     int threads = 0;
@@ -136,6 +138,7 @@ int main(int argc, char** argv)
         else if (a == "--silent") overrides.push_back("Setup.Silent=yes");
         else if (a == "--threads") threads = std::atoi(value("a number").c_str());
         else if (a == "--dump") dump = value("a file name");
+        else if (a == "--list") list = value("a file name");
         else if (a == "--verify") verify = true;
         else if (a == "--password") { password = value("a password"); passwordGiven = true; }
         else if (a == "-h" || a == "--help") { std::fputs(kUsage, stdout); return 0; }
@@ -145,6 +148,18 @@ int main(int argc, char** argv)
     }
     (void)passwordGiven;
 
+    if (!list.empty()) {
+        try {
+            std::string text;
+            bool ok = ListArchive(ReadArchiveFile(list), text);
+            std::fputs(text.c_str(), stdout);
+            return ok ? 0 : 1;
+        } catch (const Exception& e) {
+            return Fail(e.message());
+        } catch (const std::exception& e) {
+            return Fail(e.what());
+        }
+    }
     if (!dump.empty()) {
         if (!project.empty())
             return Fail("--dump takes no project");
