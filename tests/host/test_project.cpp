@@ -200,6 +200,20 @@ TEST_F(ProjectTest, DefaultsAndOverrides)
 
     p = LoadProject(Project(std::string(kMinimal) + "[Setup]\nCommand=a.exe\nDefaultFolder=C:\\x\nUseDefaultFolder=no\n"));
     EXPECT_EQ(soRunCommand, p.Header.Options);
+
+    // A path given on the command line is relative to the current folder.
+    std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::current_path(Dir + "/src/sub");
+    try {
+        p = LoadProject(Project(kMinimal), {"Setup.Script=d.txt"});
+        ASSERT_EQ(1u, p.Files.size());
+        EXPECT_EQ("d.txt", p.Files[0].Path);
+        EXPECT_NE("", ErrorOf(kMinimal, {"Setup.Script=a.txt"}));  // not in the current folder
+    } catch (...) {
+        std::filesystem::current_path(saved);
+        throw;
+    }
+    std::filesystem::current_path(saved);
 }
 
 // Each mistake names the file and the line where it is.

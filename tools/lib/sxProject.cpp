@@ -70,7 +70,9 @@ private:
     bool Bool(const TLine& l) const;
     int Int(const TLine& l, long lo, long hi) const;
     std::string Text(const TLine& l) const;  // checks the counted-text limit
-    std::string Resolve(const std::string& path) const;
+    // A source path: relative to the project's folder, or to the current
+    // folder when it comes from the command line (--set).
+    std::string Resolve(const std::string& path, const TLine& l) const;
     std::string ExistingFile(const TLine& l, const std::string& path) const;
     int FolderIndex(const TLine& l, const std::string& name) const;
     std::string ReadTextFile(const TLine& l, const std::string& path) const;
@@ -209,19 +211,19 @@ std::string TLoader::Text(const TLine& l) const
     return l.Value;
 }
 
-std::string TLoader::Resolve(const std::string& path) const
+std::string TLoader::Resolve(const std::string& path, const TLine& l) const
 {
     std::string p = path;
     std::replace(p.begin(), p.end(), '\\', '/');
     bool absolute = (!p.empty() && p[0] == '/') || (p.size() >= 2 && p[1] == ':');
-    if (absolute || P.BaseDir.empty())
+    if (absolute || P.BaseDir.empty() || l.Where.compare(0, 5, "--set") == 0)
         return p;
     return P.BaseDir + "/" + p;
 }
 
 std::string TLoader::ExistingFile(const TLine& l, const std::string& path) const
 {
-    std::string full = Resolve(path);
+    std::string full = Resolve(path, l);
     std::error_code ec;
     if (path.empty())
         Fail(l.Where, l.Key + ": no file named");
@@ -322,7 +324,7 @@ void TLoader::AddFiles(const TLine& l, const std::string& spec, bool single, int
     if (source.empty())
         Fail(l.Where, "no source file named");
     int folderIndex = FolderIndex(l, folder);
-    std::string full = Resolve(source);
+    std::string full = Resolve(source, l);
     size_t slash = full.find_last_of('/');
     std::string dir = slash == std::string::npos ? "." : full.substr(0, slash);
     std::string pattern = slash == std::string::npos ? full : full.substr(slash + 1);
@@ -675,7 +677,7 @@ void TLoader::Finish()
     if (has("icon") && !get("icon").Value.empty())
         P.Icon = ExistingFile(get("icon"), get("icon").Value);
     if (has("output") && !get("output").Value.empty())
-        P.Output = Resolve(get("output").Value);
+        P.Output = Resolve(get("output").Value, get("output"));
     if (has("stub") && !get("stub").Value.empty())
         P.Stub = ExistingFile(get("stub"), get("stub").Value);
 
