@@ -119,7 +119,7 @@ int main(int argc, char** argv)
 {
     std::string project, output, stub, dump, list, password;
     std::vector<std::string> overrides;
-    bool archiveOnly = false, quiet = false, verify = false, passwordGiven = false;
+    bool archiveOnly = false, quiet = false, verify = false;
     int threads = 0;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -140,13 +140,12 @@ int main(int argc, char** argv)
         else if (a == "--dump") dump = value("a file name");
         else if (a == "--list") list = value("a file name");
         else if (a == "--verify") verify = true;
-        else if (a == "--password") { password = value("a password"); passwordGiven = true; }
+        else if (a == "--password") password = value("a password");
         else if (a == "-h" || a == "--help") { std::fputs(kUsage, stdout); return 0; }
         else if (!a.empty() && a[0] == '-') { std::fprintf(stderr, "sxbuild: unknown option %s\n%s", a.c_str(), kUsage); return 2; }
         else if (project.empty()) project = a;
         else { std::fprintf(stderr, "sxbuild: more than one project named\n%s", kUsage); return 2; }
     }
-    (void)passwordGiven;
 
     if (!list.empty()) {
         try {
