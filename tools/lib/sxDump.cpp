@@ -220,8 +220,7 @@ bool DumpFile(const std::string& fileName, std::string& text, bool verify, const
     std::vector<uint8_t> archive;
     if (TPEFile::IsPEImage(bytes)) {
         TPEFile pe;
-        pe.LoadFromBytes(bytes);
-        bytes.clear();
+        pe.LoadFromBytes(std::move(bytes));
         what = "setup program";
         const TResEntry* e = pe.Find(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"));
         if (!e)
