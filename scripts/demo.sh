@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the built-in example: build everything, make the example
-# product's setup.exe and install it under Wine, then show what landed.
+# product's setup.exe with sxbuild, install it unattended under Wine, then
+# show what landed where, the product's registry entries and the run log.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -13,11 +14,74 @@ trap sx_stop_all EXIT
 sx_start_display
 sx_prepare_prefix
 
-stub=build/win32/setup/setup.exe
-echo "Running the setup stub under Wine: $stub ($(stat -c %s "$stub") bytes)"
+b="$root/$BUILD_DIR"
+out="$b/demo"
+mkdir -p "$out"
+setup="$out/setup.exe"
+
+echo "== Building the example product's setup =="
+"$b/host/tools/sxbuild" examples/example.ini -o "$setup" --stub "$b/win32/setup/setup.exe" --silent \
+    --set "Setup.Uninstaller=$b/win32/tools/ovUninst.exe" --quiet
+echo "$setup: $(stat -c %s "$setup") bytes (stub $(stat -c %s "$b/win32/setup/setup.exe") bytes)"
+"$b/host/tools/sxbuild" --dump "$setup" | sed -n '1,40p' || true
+
+# What the install changes under drive_c: files that are new or rewritten.
+snapshot() {
+  /usr/bin/python3 - "$WINEPREFIX/drive_c" <<'EOF'
+import os, sys
+root = sys.argv[1]
+for d, _, files in os.walk(root):
+    if os.path.relpath(d, root).split(os.sep)[0] == "windows":
+        continue
+    for f in files:
+        p = os.path.join(d, f)
+        try:
+            st = os.lstat(p)
+        except OSError:
+            continue
+        print(f"{st.st_size}\t{st.st_ctime_ns}\t{os.path.relpath(p, root)}")
+EOF
+}
+before="$out/before.txt"
+snapshot | sort -k3 > "$before"
+rm -f "$WINEPREFIX/drive_c/setup.log"
+
+echo
+echo "== Installing unattended: wine setup.exe =="
 set +e
-wine "$stub"
+wine "$setup"
 rc=$?
 set -e
+wineserver -w || true
 echo "setup.exe exit code: $rc"
+
+echo
+echo "== What landed where =="
+snapshot | sort -k3 | /usr/bin/python3 -c '
+import sys
+before = {}
+for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
+    size, ctime, path = line.rstrip("\n").split("\t", 2)
+    before[path] = (size, ctime)
+for line in sys.stdin:
+    size, ctime, path = line.rstrip("\n").split("\t", 2)
+    if path == "setup.log" or "/Temp/" in path:
+        continue
+    if before.get(path) != (size, ctime):
+        print(f"  C:\\{path.replace(chr(47), chr(92))}  ({size} bytes)")
+' "$before"
+
+echo
+echo "== Registry =="
+wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Example Product' 2>/dev/null | tr -d '\r' || true
+wine reg query 'HKCU\Software\Orvale Systems\Example Product' 2>/dev/null | tr -d '\r' || true
+
+echo
+echo "== Run log C:\\setup.log =="
+if [ -f "$WINEPREFIX/drive_c/setup.log" ]; then
+  tr -d '\r' < "$WINEPREFIX/drive_c/setup.log"
+  echo
+else
+  echo "(no log written)"
+fi
 exit $rc
