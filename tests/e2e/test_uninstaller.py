@@ -256,3 +256,24 @@ def test_interactive_yes_removes_and_reports(uninst_exe, workdir, robot, spawn):
     assert not (host / "App").exists()
     robot.click("Uninstall", IDOK)
     assert program.finish()[0] == 0
+
+
+# Relative names in a damaged record are not taken from the current folder
+# (the uninstaller works from the system folder).
+def test_relative_names_are_skipped(uninst_exe, workdir, drive_c):
+    host, win = workdir
+    name = "sxrel-" + uuid.uuid4().hex[:8]
+    victim_dir = drive_c / "windows" / "system32" / name
+    victim_dir.mkdir()
+    try:
+        (victim_dir / "keep.txt").write_text("keep")
+        write_crlf(host / "rel.del", [
+            "[Files]", name + r"\keep.txt",
+            "[Folders]", name,
+            "[General]", "ProgramName=",
+        ])
+        assert run_wine([uninst_exe, "/silent", win + r"\rel.del"]).returncode == 0
+        assert (victim_dir / "keep.txt").read_text() == "keep"
+    finally:
+        (victim_dir / "keep.txt").unlink(missing_ok=True)
+        victim_dir.rmdir()

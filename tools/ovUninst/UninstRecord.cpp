@@ -57,6 +57,15 @@ bool PathExists(const std::string& path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// "X:\..." or "\\server\share\...": relative names in a damaged record would
+// otherwise be taken from the current folder (the system folder).
+bool IsAbsolutePath(const std::string& path)
+{
+    if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' && path[2] == '\\')
+        return true;
+    return path.size() >= 3 && path[0] == '\\' && path[1] == '\\';
+}
+
 bool IsInside(const std::string& path, const std::string& folder)
 {
     std::string prefix = RemoveTrailingBackslash(folder) + "\\";
@@ -128,7 +137,8 @@ void RemoveFolders(const std::vector<std::string>& folders, const std::vector<st
 {
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
         const std::string folder = RemoveTrailingBackslash(*it);
-        if (folder.empty() || !FolderExists(folder))
+        // A drive root ("C:") is never removed; relative names are skipped.
+        if (folder.size() < 3 || !IsAbsolutePath(folder + "\\") || !FolderExists(folder))
             continue;
         if (RemoveDirectoryA(folder.c_str())) {
             ++result.Removed;
@@ -148,6 +158,10 @@ void RemoveFolders(const std::vector<std::string>& folders, const std::vector<st
 
 bool DeleteOrSchedule(const std::string& fileName, TRemovalResult& result)
 {
+    if (!IsAbsolutePath(fileName)) {
+        result.Kept.push_back(fileName);
+        return false;
+    }
     if (!PathExists(fileName))
         return true;
     SetFileAttributesA(fileName.c_str(), FILE_ATTRIBUTE_NORMAL);
