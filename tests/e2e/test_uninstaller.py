@@ -9,6 +9,10 @@ import pytest
 
 from conftest import WIN32, run_wine
 from robot import IDNO, IDOK, IDYES, RobotError, robot, spawn  # noqa: F401
+# Keeps one wineserver with Wine's background services up, started without
+# pipes: otherwise the first program of a session hands its output pipe to
+# those services and the caller waits for them.
+import setuphelpers  # noqa: F401,E402
 
 UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
 ICONS = r"Software\Orvale Systems\Uninstall Icons"
