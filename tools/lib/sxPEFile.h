@@ -5,7 +5,8 @@
 // into a flat list, lets the caller add, replace or remove resources, and
 // writes a new image: every byte of the original but the resource section is
 // kept; the resource section is rebuilt (in place when it is the last
-// section, otherwise as a new last section) and the headers are updated
+// section or followed only by the base relocations, which then move behind
+// it; otherwise as a new last section) and the headers are updated
 // (section table, resource data directory, image size, initialized data
 // size, checksum). Only the few PE structures needed are defined here; every
 // field is read and written little-endian, one by one.
