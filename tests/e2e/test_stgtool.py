@@ -167,6 +167,12 @@ def test_mistakes_give_messages_and_exit_codes(tmp_path, product):
     assert r.returncode == EXIT_MISSING and not (tmp_path / "x.stg").exists()
     r = stgtool("create", tmp_path / "x.stg", product, "--version", "0x0200")
     assert r.returncode == 1 and "usage" in r.stderr
+    # A container made inside its own input folder leaves its older copy out.
+    inside = product / "again.stg"
+    ok("create", inside, product)
+    ok("create", inside, product)
+    assert not any("again.stg" in line for line in ok("list", inside).stdout.splitlines())
+    inside.unlink()
     # Extracting one entry by name, ignoring case.
     ok("extract", stg, tmp_path / "one", "--name", "THIRTEEN.TXT", "--password", "pw")
     assert (tmp_path / "one" / "thirteen.txt").read_bytes() == b"thirteen byte"

@@ -195,6 +195,22 @@ int Create(const Options& o)
         Say(e.message());
         return kExitMissing;
     }
+    // The container itself is never one of its inputs (a folder taken whole
+    // may hold an older copy of it).
+    {
+        std::error_code ec;
+        if (fs::exists(fs::path(out), ec)) {
+            std::vector<std::string> kept;
+            for (const std::string& f : files)
+                if (!fs::equivalent(fs::path(f), fs::path(out), ec))
+                    kept.push_back(f);
+            files.swap(kept);
+        }
+        if (files.empty()) {
+            Say("no input files besides the container itself");
+            return kExitMissing;
+        }
+    }
     // Entries are found by their bare names: two of the same name would hide one.
     std::vector<std::string> names;
     for (const std::string& f : files) {
