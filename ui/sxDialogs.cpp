@@ -90,14 +90,15 @@ TProgressDlg::TProgressDlg(HWND parent, const std::string& caption, const std::s
     : TSEDialog(parent, SX_DLG_PROGRESS), Text(text), CancelText(cancelText)
 {
     Caption = caption;
-    if (work)
+    if (work) {
         OnShown = [work = std::move(work)](TDialogObj& dialog) {
             auto& self = static_cast<TProgressDlg&>(dialog);
             work(self);
             self.WorkReturned = true;
         };
-    else
+    } else {
         WorkReturned = true;
+    }
 }
 
 bool TProgressDlg::SetProgress(int position)
