@@ -228,7 +228,7 @@ TEST(DialogObj, ExceptionInOnShownReachesCaller)
 
 namespace {
 
-struct ControlSpec {
+struct ControlRow {
     int Id;
     const char* Class;
     const char* Text;
@@ -237,13 +237,13 @@ struct ControlSpec {
     DWORD Absent;  // bits that must be clear
 };
 
-struct TemplateSpec {
+struct TemplateRow {
     const char* Name;
     const char* Title;
     int W, H;
     DWORD Style;
     DWORD Absent;
-    std::vector<ControlSpec> Controls;
+    std::vector<ControlRow> Controls;
 };
 
 const char kLicenseQuestion[] =
@@ -252,7 +252,7 @@ const char kLicenseQuestion[] =
 
 const DWORD kFrame = DS_MODALFRAME | WS_CAPTION | WS_VISIBLE | WS_POPUP;
 
-std::vector<TemplateSpec> Templates()
+std::vector<TemplateRow> Templates()
 {
     return {
         {SX_DLG_PASSWORD, "Decrypting Files", 220, 75, kFrame | WS_SYSMENU | DS_SYSMODAL, 0,
@@ -285,19 +285,19 @@ std::vector<TemplateSpec> Templates()
 }
 
 // Checks the shown template against its table; returns nothing, records failures.
-void CheckTemplate(HWND d, const TemplateSpec& spec)
+void CheckTemplate(HWND d, const TemplateRow& row)
 {
     char title[128] = {};
     GetWindowTextA(d, title, sizeof(title));
-    EXPECT_STREQ(spec.Title, title);
+    EXPECT_STREQ(row.Title, title);
 
     DWORD style = GetWindowLongA(d, GWL_STYLE);
-    EXPECT_EQ(spec.Style, style & spec.Style) << std::hex << style;
-    EXPECT_EQ(0u, style & spec.Absent) << std::hex << style;
+    EXPECT_EQ(row.Style, style & row.Style) << std::hex << style;
+    EXPECT_EQ(0u, style & row.Absent) << std::hex << style;
 
     RECT client;
     GetClientRect(d, &client);
-    RECT size = ToPixels(d, 0, 0, spec.W, spec.H);
+    RECT size = ToPixels(d, 0, 0, row.W, row.H);
     EXPECT_EQ(size.right, client.right);
     EXPECT_EQ(size.bottom, client.bottom);
 
@@ -312,10 +312,10 @@ void CheckTemplate(HWND d, const TemplateSpec& spec)
     int children = 0;
     for (HWND c = GetWindow(d, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
         ++children;
-    EXPECT_EQ(static_cast<int>(spec.Controls.size()), children);
+    EXPECT_EQ(static_cast<int>(row.Controls.size()), children);
 
-    for (size_t i = 0; i < spec.Controls.size(); ++i) {
-        const ControlSpec& c = spec.Controls[i];
+    for (size_t i = 0; i < row.Controls.size(); ++i) {
+        const ControlRow& c = row.Controls[i];
         SCOPED_TRACE(testing::Message() << "control row " << i << " id " << c.Id);
         HWND item = GetDlgItem(d, c.Id);
         ASSERT_NE(nullptr, item);
@@ -354,11 +354,11 @@ void CheckTemplate(HWND d, const TemplateSpec& spec)
 // gives it (rectangles compared through MapDialogRect).
 TEST(DialogTemplates, MatchTheirTables)
 {
-    for (const TemplateSpec& spec : Templates()) {
-        SCOPED_TRACE(spec.Name);
-        TProbeDlg dialog(nullptr, spec.Name);
-        TDialogScript script(spec.Title, {[&](HWND d) {
-            CheckTemplate(d, spec);
+    for (const TemplateRow& row : Templates()) {
+        SCOPED_TRACE(row.Name);
+        TProbeDlg dialog(nullptr, row.Name);
+        TDialogScript script(row.Title, {[&](HWND d) {
+            CheckTemplate(d, row);
             EndDialog(d, 0);
             return true;
         }});
