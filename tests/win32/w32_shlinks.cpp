@@ -202,3 +202,35 @@ TEST_F(ShellLinks, EmptyTargetAnswerMatchesDisk)
     EXPECT_EQ(ok, FileExistsA(Folder + "\\Empty.lnk"));
     EXPECT_EQ(ok ? Folder + "\\Empty.lnk" : std::string(), linkPath);
 }
+
+// A link path longer than 260 characters is used whole: the link is written
+// there or not at all, never under a name cut to 260 characters.
+TEST_F(ShellLinks, LongPathIsNeverCut)
+{
+    TShellLinkInfo info;
+    info.Path = Target;
+    std::string sub(200, 'd');
+    std::string name = std::string(80, 'n') + ".lnk";
+    std::string full = Folder + "\\" + sub + "\\" + name;
+    ASSERT_GT(full.size(), 260u);
+    std::string linkPath;
+    bool ok = CreateShellLinkEx(sub + "\\" + name, Folder, 0, info, linkPath, nullptr);
+    if (ok)
+        EXPECT_EQ(full, linkPath);
+    else
+        EXPECT_EQ("", linkPath);
+    // The folder holds the whole name or nothing (no file under a cut name).
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((Folder + "\\" + sub + "\\*").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    int files = 0;
+    do {
+        std::string found = data.cFileName;
+        if (found == "." || found == "..")
+            continue;
+        ++files;
+        EXPECT_EQ(name, found);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    EXPECT_EQ(ok ? 1 : 0, files);
+}
