@@ -24,6 +24,23 @@ int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data)
     return 0;
 }
 
+// The shell's folder browser wants COM on the calling thread; keeps it for
+// the call when nobody else has set it up (balanced when it succeeded).
+class TComScope {
+public:
+    TComScope() : Initialized(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~TComScope()
+    {
+        if (Initialized)
+            CoUninitialize();
+    }
+    TComScope(const TComScope&) = delete;
+    TComScope& operator=(const TComScope&) = delete;
+
+private:
+    bool Initialized;
+};
+
 // Converts an item list into a file-system path and releases it; "" when the
 // item has no file-system path.
 std::string TakePath(LPITEMIDLIST items)
@@ -43,6 +60,7 @@ std::string TakePath(LPITEMIDLIST items)
 bool BrowseForFolder(HWND owner, const std::string& caption, const std::string& title, const std::string& okText,
                      const std::string& cancelText, std::string& folder)
 {
+    TComScope com;
     TBrowseDlgInit init{owner, caption, title, okText, cancelText};
     char displayName[kPathBufferSize] = {};
     BROWSEINFOA info = {};
