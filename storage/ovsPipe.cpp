@@ -299,8 +299,10 @@ void TPipeline::SaveToStream(TStream& target)
     int32_t done = 0;
     do {
         int32_t n = std::min(size - done, static_cast<int32_t>(buffer.size()));
-        // The entry must deliver every byte its header announces.
-        if (n > 0 && Top->Read(buffer.data(), n) != n)
+        // The entry must deliver every byte its header announces. An empty
+        // entry still makes one pass of 0 bytes (the zip filter checks there
+        // that its stream holds nothing more).
+        if (Top->Read(buffer.data(), n) != n)
             throw EReadError("Stream read error");
         target.WriteBuffer(buffer.data(), n);
         done += n;

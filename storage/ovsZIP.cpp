@@ -279,8 +279,20 @@ void TZipFilter::PullStoredData()
 
 int32_t TZipFilter::Read(void* buffer, int32_t count)
 {
-    if (!Decompressor || count <= 0)
+    if (!Decompressor)
         return 0;
+    if (count <= 0) {
+        // An entry announced as empty that has stored data: that data must be
+        // a zlib stream of nothing.
+        if (DataSize == 0 && StoredSize > 0 && InnerFilter) {
+            if (Memory->Size() == 0)
+                PullStoredData();
+            uint8_t probe;
+            if (Decompressor->Read(&probe, 1) != 0 || !Decompressor->StreamEnded())
+                throw EDecompressionError("error");
+        }
+        return 0;
+    }
     if (Memory->Size() == 0 && StoredSize > 0 && InnerFilter)
         PullStoredData();
     int32_t n = Decompressor->Read(buffer, count);

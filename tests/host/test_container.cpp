@@ -606,3 +606,45 @@ TEST(Damaged, RandomCorruptionEveryFlagCombination)
     std::remove(damaged.c_str());
     std::remove(file.c_str());
 }
+
+// Filter headers that contradict each other are refused: a packed entry
+// announced as empty, a block cipher whose sizes are not one padding apart,
+// a scrambler whose sizes differ.
+TEST(Damaged, FilterHeadersMustAgree)
+{
+    std::string file = TempName("headers.stg");
+    struct Row {
+        uint16_t flags;
+        size_t contentSize;
+        int headerIndex;  // filter whose DataSize is changed
+        int32_t newDataSize;
+    } rows[] = {
+        {stgPacked | stgScrambled | stgEncrypted, 8, 3, 0},  // zip: 8 bytes announced as 0
+        {stgPacked, 1, 1, 0},                                // zip over the source only
+        {stgEncrypted, 16, 1, 24},                           // Blowfish: 24 would need 24 stored
+        {stgScrambled, 13, 1, 12},                           // scrambler: 12 in, 13 out
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.flags);
+        TStgCreateOptions options;
+        options.Flags = row.flags;
+        std::vector<uint8_t> content = Content(row.contentSize, 3);
+        Build(file, options, {{"x", content}});
+        {
+            TovFileStg stg;
+            ASSERT_EQ(stgOk, stg.Open(file, ""));
+            TMemoryStream out;
+            ASSERT_EQ(stgOk, stg.ExtractEntryToStream(1, out));
+            EXPECT_TRUE(out.Bytes() == content);
+        }
+        std::vector<uint8_t> bytes = ReadFileBytes(file);
+        const size_t block = 204;  // version 0x0101 with an empty extension: the first block
+        StgPutLE32(&bytes[block + 2 + 8 * static_cast<size_t>(row.headerIndex)], row.newDataSize);
+        WriteFileBytes(file, bytes);
+        TovFileStg stg;
+        ASSERT_EQ(stgOk, stg.Open(file, ""));
+        TMemoryStream out;
+        EXPECT_EQ(stgErrExtract, stg.ExtractEntryToStream(1, out));
+    }
+    std::remove(file.c_str());
+}
