@@ -2,6 +2,7 @@
 // and truncated data, the end-of-stream flag and the seek rules.
 #include <gtest/gtest.h>
 
+#include "ovBlowFish.h"
 #include "ovsZIP.h"
 
 #include <cstring>
@@ -151,4 +152,41 @@ TEST(Zlib, SeekRules)
     TCompressionStream c(2, sink);
     EXPECT_THROW(c.Read(buf, 1), EStreamError);
     EXPECT_THROW(c.Seek(0, soFromBeginning), EStreamError);
+}
+
+// The setup program's chain: inflate reading through the decrypting stream
+// (65,536-byte reads, carried remainders) gives the data back; a cut cipher
+// text raises instead of ending quietly.
+TEST(Zlib, ExpandThroughDecryptingStream)
+{
+    std::vector<uint8_t> data = Compressible(200001, 6);
+    auto packed = Compress(data, 2);
+    const int32_t plainSize = static_cast<int32_t>(packed->Size());
+    std::vector<uint8_t> cipher(packed->Memory(), packed->Memory() + plainSize);
+    cipher.resize((cipher.size() + 7) / 8 * 8, 0);
+    EncryptBuffer(cipher.data(), static_cast<int32_t>(cipher.size()), "setup password");
+
+    for (size_t keep : {cipher.size(), cipher.size() - 8, cipher.size() / 2}) {
+        SCOPED_TRACE(keep);
+        TReadOnlyMemoryStream source(cipher.data(), static_cast<int64_t>(keep));
+        TBlowfish* bf = new TBlowfish;
+        bf->SetKey("setup password");
+        TDeCryptStream decrypt(bf, source, plainSize);
+        TDecompressionStream inflate(decrypt);
+        std::vector<uint8_t> got(data.size() + 10);
+        auto readAll = [&] {
+            size_t done = 0;
+            for (int32_t n; (n = inflate.Read(got.data() + done, 7777)) > 0;)
+                done += static_cast<size_t>(n);
+            return done;
+        };
+        if (keep == cipher.size()) {
+            EXPECT_EQ(data.size(), readAll());
+            EXPECT_TRUE(inflate.StreamEnded());
+            got.resize(data.size());
+            EXPECT_EQ(data, got);
+        } else {
+            EXPECT_THROW(readAll(), EReadError);
+        }
+    }
 }
