@@ -235,6 +235,9 @@ bool TSetupInfFile::ParseRegistryLine(const std::string& line, TRegistryLine& re
         data.erase(0, 6);
     }
     result.KeyPath = Trim(keyPath);
+    // "Software\A\" and "Software\A" are one key: record it once.
+    while (result.KeyPath.size() > 1 && result.KeyPath.back() == '\\')
+        result.KeyPath.pop_back();
     result.ValueName = Trim(valueName);
     result.Value = Trim(data);
     // A key path of nothing but backslashes names the root itself: deleting

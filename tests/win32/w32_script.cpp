@@ -236,6 +236,10 @@ TEST(ScriptSyntax, ParseRegistryLine)
     ASSERT_TRUE(TSetupInfFile::ParseRegistryLine("Soft\\A:V=text HEX:01", line));
     EXPECT_EQ(TRegistryLine::rdString, line.DataType);
 
+    // Trailing backslashes name the same key.
+    ASSERT_TRUE(TSetupInfFile::ParseRegistryLine("-(uk)Soft\\A\\\\:V=1", line));
+    EXPECT_EQ("Soft\\A", line.KeyPath);
+
     EXPECT_FALSE(TSetupInfFile::ParseRegistryLine("", line));
     EXPECT_FALSE(TSetupInfFile::ParseRegistryLine("Soft\\A", line));
     // A key path that names the root itself is refused, above all for -(dk).
