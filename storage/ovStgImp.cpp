@@ -13,9 +13,15 @@ namespace {
 
 void RandomId(uint8_t* id)
 {
-    std::random_device device;
     uint64_t seed = static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
-    std::mt19937 gen(static_cast<uint32_t>(seed ^ (seed >> 32)) ^ device());
+    uint32_t entropy = 0;
+    try {
+        std::random_device device;
+        entropy = device();
+    } catch (const std::exception&) {
+        // No system entropy source: the clock alone still gives a fresh identifier.
+    }
+    std::mt19937 gen(static_cast<uint32_t>(seed ^ (seed >> 32)) ^ entropy);
     for (int i = 0; i < 16; ++i)
         id[i] = static_cast<uint8_t>(gen());
     id[6] = static_cast<uint8_t>((id[6] & 0x0F) | 0x40);  // a version 4 GUID
