@@ -6,6 +6,7 @@
 #include "ovRegistry.h"
 #include "ovUtils.h"
 #include "sxHandles.h"
+#include "sxShell.h"
 #include "sxUtils.h"
 
 #include <objbase.h>
@@ -396,9 +397,12 @@ bool TSetupInfFile::RegisterActiveX()
             }
         }
         std::string fileName = ExpandMacros(name);
-        // A full path: the server's own dependencies come from its folder.
-        bool fullPath = fileName.find('\\') != std::string::npos;
-        TModuleHandle module(LoadLibraryExA(fileName.c_str(), nullptr, fullPath ? LOAD_WITH_ALTERED_SEARCH_PATH : 0));
+        // A bare name is a server of the system: it comes from the system
+        // folder, never from the setup's folder or the current one. With a
+        // path, the server's own dependencies come from its folder first.
+        bool bareName = fileName.find_first_of("\\/:") == std::string::npos;
+        TModuleHandle module(bareName ? LoadSystemLibrary(fileName.c_str())
+                                      : LoadLibraryExA(fileName.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
         if (!module)
             return false;
         typedef HRESULT(__stdcall * TServerProc)();

@@ -515,6 +515,16 @@ TEST_F(SetupScript, RegistersComServer)
     SetEnvironmentVariableA("SX_SAMPLE_SERVER_FAIL", "1");
     EXPECT_FALSE(Run({"[Register ActiveX]", server + "=1"}));
     SetEnvironmentVariableA("SX_SAMPLE_SERVER_FAIL", nullptr);
+    // A bare name is looked up in the system folder only: a copy of the
+    // server in the current folder is not loaded.
+    char current[MAX_PATH + 1] = {};
+    GetCurrentDirectoryA(MAX_PATH, current);
+    ASSERT_TRUE(CopyFileA(server.c_str(), (Folder + "\\sxPlanted.dll").c_str(), FALSE));
+    ASSERT_TRUE(SetCurrentDirectoryA(Folder.c_str()));
+    bool planted = Run({"[Register ActiveX]", "sxPlanted.dll=1"});
+    SetCurrentDirectoryA(current);
+    EXPECT_FALSE(planted);
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, trace, 0, KEY_READ, &key));
     // A library without the entry point.
     EXPECT_FALSE(Run({"[Register ActiveX]", SamplePath("dialoglib", "DialogLib.dll") + "=1"}));
 }
