@@ -224,3 +224,23 @@ def test_win32_tool_reads_host_containers_and_back(tmp_path, product):
     assert r.returncode == 0
     r = run_wine([STGTOOL_EXE, "list", tmp_path / "missing.stg"])
     assert r.returncode == EXIT_MISSING
+
+
+def test_entry_names_cannot_leave_the_target_folder(tmp_path, product):
+    stg = tmp_path / "c.stg"
+    ok("create", stg, product / "one.bin", product / "big.dat")
+    layout = read_layout(stg)
+    data = bytearray(layout["data"])
+    at = layout["header_size"] + layout["data_size"] + 4
+    # Rename the first record to "../evil.bin" (the scrambler is its own inverse).
+    rec = bytearray(unscramble(bytes(data[at:at + 145])))
+    name = b"../evil.bin"
+    rec[0] = len(name)
+    rec[1:1 + len(name)] = name
+    data[at:at + 145] = unscramble(bytes(rec))
+    stg.write_bytes(bytes(data))
+    out = tmp_path / "deep" / "out"
+    r = stgtool("extract", stg, out)
+    assert r.returncode == EXIT_FAILED and "not a file name" in r.stderr
+    assert not (tmp_path / "deep" / "evil.bin").exists()
+    assert (out / "big.dat").read_bytes() == (product / "big.dat").read_bytes()
