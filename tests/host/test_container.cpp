@@ -596,10 +596,11 @@ TEST(Damaged, RandomCorruptionEveryFlagCombination)
                 TMemoryStream out;
                 uint16_t extracted = stgOk;
                 ASSERT_NO_THROW(extracted = stg.ExtractEntryToStream(item.second.Id, out)) << "round " << round;
-                if (extracted == stgOk && (options.Flags & stgPacked))
+                if (extracted == stgOk && (options.Flags & stgPacked)) {
                     EXPECT_TRUE(out.Bytes() == entries[0].Data || out.Bytes() == entries[1].Data ||
                                 out.Bytes() == entries[2].Data)
                         << "round " << round;
+                }
             }
         }
     }
