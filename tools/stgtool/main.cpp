@@ -130,6 +130,10 @@ int OpenContainer(TovFileStg& stg, const std::string& file, const std::string& p
     uint16_t code;
     try {
         code = stg.Open(file, password);
+    } catch (const EFOpenError& e) {
+        // Containers are opened exclusively for reading and writing.
+        Say(e.message() + " (it is opened for reading and writing: locked by another program, or read-only?)");
+        return kExitError;
     } catch (const Exception& e) {
         Say(e.message());
         return kExitError;
