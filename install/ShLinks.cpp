@@ -1,6 +1,7 @@
 // Shell links through the shell's link object (CLSID_ShellLink).
 #include "ShLinks.h"
 
+#include "sxCom.h"
 #include "sxUtils.h"
 
 #include <windows.h>
@@ -9,47 +10,9 @@
 
 namespace {
 
-// Holds one COM interface pointer and releases it.
-template <typename T>
-class TComPtr {
-public:
-    TComPtr() = default;
-    TComPtr(const TComPtr&) = delete;
-    TComPtr& operator=(const TComPtr&) = delete;
-    ~TComPtr()
-    {
-        if (Ptr)
-            Ptr->Release();
-    }
-    T* get() const { return Ptr; }
-    T* operator->() const { return Ptr; }
-    void** put()
-    {
-        if (Ptr)
-            Ptr->Release();
-        Ptr = nullptr;
-        return reinterpret_cast<void**>(&Ptr);
-    }
-
-private:
-    T* Ptr = nullptr;
-};
-
-// COM for the calling thread, balanced only when this call initialised it.
-class TComScope {
-public:
-    TComScope() : Initialized(SUCCEEDED(CoInitialize(nullptr))) {}
-    ~TComScope()
-    {
-        if (Initialized)
-            CoUninitialize();
-    }
-    TComScope(const TComScope&) = delete;
-    TComScope& operator=(const TComScope&) = delete;
-
-private:
-    bool Initialized;
-};
+// The shell's link object. The interface ids come from __uuidof, so that
+// the program does not link the whole GUID library for three GUIDs.
+const CLSID kShellLinkClass = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // The file-system path of a special folder; empty when the system cannot name it.
 std::string SpecialFolderPath(int specialFolder)
@@ -96,14 +59,14 @@ bool CreateShellLinkEx(const std::string& linkName, const std::string& folder, i
     ForceFoldersEx(fullPath.substr(0, slash), createdFolders);
 
     TComPtr<IShellLinkA> link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.put())))
+    if (FAILED(CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IShellLinkA), link.put())))
         return false;
     TComPtr<IPersistFile> file;
     if (FAILED(link->SetArguments(info.Arguments.c_str())) || FAILED(link->SetDescription(info.Description.c_str())) ||
         FAILED(link->SetIconLocation(info.IconLocation.c_str(), info.IconIndex)) ||
         FAILED(link->SetPath(info.Path.c_str())) ||
         FAILED(link->SetWorkingDirectory(info.WorkingDirectory.c_str())) ||
-        FAILED(link->SetHotkey(info.HotKey)) || FAILED(link->QueryInterface(IID_IPersistFile, file.put())))
+        FAILED(link->SetHotkey(info.HotKey)) || FAILED(link->QueryInterface(__uuidof(IPersistFile), file.put())))
         return false;
     // The save decides: a link file that was not written is not reported as
     // created (the uninstall record would list a file that never existed).

@@ -5,6 +5,7 @@
 #include "ovClass.h"
 #include "ovRegistry.h"
 #include "ovUtils.h"
+#include "sxCom.h"
 #include "sxHandles.h"
 #include "sxShell.h"
 #include "sxUtils.h"
@@ -128,22 +129,6 @@ std::vector<std::string> SplitCommaText(const std::string& text)
     }
     return items;
 }
-
-// Runs CoInitialize for a scope and balances it when it succeeded.
-class TComScope {
-public:
-    TComScope() : Initialized(SUCCEEDED(CoInitialize(nullptr))) {}
-    ~TComScope()
-    {
-        if (Initialized)
-            CoUninitialize();
-    }
-    TComScope(const TComScope&) = delete;
-    TComScope& operator=(const TComScope&) = delete;
-
-private:
-    bool Initialized;
-};
 
 }  // namespace
 

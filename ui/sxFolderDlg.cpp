@@ -1,6 +1,8 @@
 // The system's folder browser and special shell folders.
 #include "sxFolderDlg.h"
 
+#include "sxCom.h"
+
 #include <objbase.h>
 #include <shlobj.h>
 
@@ -23,23 +25,6 @@ int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data)
     }
     return 0;
 }
-
-// The shell's folder browser wants COM on the calling thread; keeps it for
-// the call when nobody else has set it up (balanced when it succeeded).
-class TComScope {
-public:
-    TComScope() : Initialized(SUCCEEDED(CoInitialize(nullptr))) {}
-    ~TComScope()
-    {
-        if (Initialized)
-            CoUninitialize();
-    }
-    TComScope(const TComScope&) = delete;
-    TComScope& operator=(const TComScope&) = delete;
-
-private:
-    bool Initialized;
-};
 
 // Converts an item list into a file-system path and releases it; "" when the
 // item has no file-system path.
