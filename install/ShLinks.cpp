@@ -30,14 +30,15 @@ std::string SpecialFolderPath(int specialFolder)
     return ok ? std::string(path) : std::string();
 }
 
-// The path as a wide string for IPersistFile::Save, whole (no length cut).
-std::wstring Widen(const std::string& text)
+// The path as a zero-terminated wide string for IPersistFile::Save, whole (no
+// length cut). A plain vector: std::wstring would add its whole template
+// instance (some 35 KB) to the stub for this one conversion.
+std::vector<wchar_t> Widen(const std::string& text)
 {
-    if (text.empty())
-        return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    int n = text.empty() ? 0 : MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::vector<wchar_t> wide(static_cast<size_t>(n) + 1, L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
     return wide;
 }
 
@@ -70,8 +71,8 @@ bool CreateShellLinkEx(const std::string& linkName, const std::string& folder, i
         return false;
     // The save decides: a link file that was not written is not reported as
     // created (the uninstall record would list a file that never existed).
-    std::wstring widePath = Widen(fullPath);
-    if (FAILED(file->Save(widePath.c_str(), TRUE)))
+    std::vector<wchar_t> widePath = Widen(fullPath);
+    if (FAILED(file->Save(widePath.data(), TRUE)))
         return false;
     linkPath = fullPath;
     return true;
