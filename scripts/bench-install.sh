@@ -51,7 +51,7 @@ for spec in "mixed:" "single-300MB:--single-mb 300"; do
   fi
 done
 
-exec /usr/bin/python3 - "$build" "$runs" <<'EOF'
+/usr/bin/python3 - "$build" "$runs" <<'EOF'
 import os, re, shutil, statistics, subprocess, sys, threading, time
 from pathlib import Path
 

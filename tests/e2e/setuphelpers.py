@@ -63,6 +63,13 @@ def host_path(win):
     return drive_c() / win[3:].replace("\\", "/")
 
 
+def temp_dir():
+    """The host path of the prefix user's temporary folder (GetTempPath)."""
+    found = [p / "Temp" for p in (drive_c() / "users").iterdir() if p.name != "Public" and (p / "Temp").is_dir()]
+    assert len(found) == 1, found
+    return found[0]
+
+
 def find_file(*candidates):
     for c in candidates:
         if Path(c).is_file():
@@ -199,6 +206,12 @@ def reg_query(key, value=None):
     if value is None:
         return values
     return values.get(value)
+
+
+def reg_add(key, name, data):
+    """Writes a string value (creating the key)."""
+    subprocess.run([str(ROOT / "scripts" / "wine-run.sh"), "reg", "add", key, "/v", name, "/d", data, "/f"],
+                   env=wine_env(), capture_output=True, timeout=60, check=True)
 
 
 def reg_delete(key):

@@ -7,7 +7,7 @@ import time
 import pytest
 
 from setuphelpers import (CLIENT_DLL, ROOT, build_setup, drive_c, fresh_dir, helper_exe, parse_log, reg_delete,
-                          reg_query, run_setup, wait_for, win_path, wine_env)
+                          reg_query, run_setup, temp_dir, wait_for, win_path, wine_env)
 
 COMPLETED = ("Hidden Message", "Setup Message Code 261", "Setup completed.")
 LOCKED_NOTICE = ("Files were extracted successfully.\r\n\r\nSome files are locked by system, they will \r\n"
@@ -116,8 +116,8 @@ def test_client_hooks_in_order(tmp_path, root):
                      "AfterExtractFiles", "BeforeExecuteCommand", "AfterExecuteCommand", "AfterExecute",
                      "BeforeDeleteTempFiles", "BeforeDeleteTempFiles", "AfterDeleteTempFiles",
                      "AfterDeleteTempFiles", "BeforeTerminate"]
-    temp = drive_c() / "users" / "root" / "AppData" / "Local" / "Temp"
-    assert not any(p.name.lower() == "ovseclient.dll" for p in temp.rglob("*"))
+    assert not any(p.name.lower() == "ovseclient.dll" for p in temp_dir().rglob("*"))
+    assert not any(p.name.startswith("sx~") for p in temp_dir().iterdir())
 
 
 # A veto from any hook ends the run at once: no later hook, no clean-up, no

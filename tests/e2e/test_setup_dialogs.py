@@ -10,7 +10,8 @@ import time
 import pytest
 
 from robot import IDABORT, IDIGNORE, IDNO, IDOK, IDRETRY, IDYES, robot  # noqa: F401
-from setuphelpers import build_setup, drive_c, fresh_dir, parse_log, start_setup, wait_for, win_path
+from setuphelpers import (DIALOG_DLL, build_setup, drive_c, fresh_dir, parse_log, reg_add, reg_delete, start_setup,
+                          temp_dir, wait_for, win_path)
 
 STRINGS = """
 [Strings]
@@ -310,3 +311,75 @@ File = c.txt
             proc.kill()
     assert code == 0
     assert (root / "a.txt").exists() and not (root / "c.txt").exists()
+
+
+# The dialog library carried in the archive: the dialogs come from its
+# templates (loaded as a data file), and its run folder in the temporary
+# folder is gone when the setup ends.
+def test_dialog_library(tmp_path, root, robot):  # noqa: F811
+    project = f"""
+[Setup]
+DefaultFolder = {win_path(root)}
+DialogLibrary = {DIALOG_DLL}
+{STRINGS}
+[Files]
+File = a.txt
+"""
+    exe = build_setup(tmp_path, project, {"a.txt": b"hello"}, name="dlg_library")
+    temp = temp_dir()
+    before = {p.name for p in temp.iterdir()}
+    proc = start_setup(exe)
+    try:
+        robot.wait("Welcome Here", timeout=30)
+        labels = [c.text for c in robot.list("Welcome Here") if c.id in (-1, 0xFFFF)]
+        assert "Sample dialog library" in labels
+        during = {p.name for p in temp.iterdir()} - before
+        assert any(n.startswith("sx~") for n in during)
+        robot.click("Welcome Here", IDYES)
+        robot.wait("Information", timeout=30)
+        assert "Sample dialog library" in [c.text for c in robot.list("Information") if c.id in (-1, 0xFFFF)]
+        robot.click("Information", IDOK)
+        code = finish(proc)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+    assert code == 0
+    assert (root / "a.txt").read_bytes() == b"hello"
+    assert not any(p.name.startswith("sx~") for p in temp.iterdir() if p.name not in before)
+
+
+# Removal of an earlier product: the question names it; Yes runs its
+# "SilentUninstall" command (preferred over "UninstallString") and the setup
+# goes on.
+def test_previous_product_removed_with_silent_command(tmp_path, root, robot):  # noqa: F811
+    key = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\SX Earlier Product"
+    marker = win_path(root) + "\\marker.txt"
+    reg_add(key, "SilentUninstall", f"cmd /c echo silent> {marker}")
+    reg_add(key, "UninstallString", f"cmd /c echo plain> {marker}")
+    try:
+        project = f"""
+[Setup]
+DefaultFolder = {win_path(root)}\\App
+{STRINGS.replace("WelcomeText = Install <ProductName>?", "")}
+[PreviousProducts]
+Product = SX Earlier Product
+[Files]
+File = a.txt
+"""
+        exe = build_setup(tmp_path, project, {"a.txt": b"new"}, name="dlg_previous")
+        proc = start_setup(exe)
+        try:
+            robot.wait(SETUP, timeout=30)
+            assert text_of(robot, SETUP, 10) == ("Do you want setup to remove existing SX Earlier Product from "
+                                                 "your system before continue? (recommended)")
+            robot.click(SETUP, IDYES)
+            close_final_message(robot, "Setup completed.")
+            code = finish(proc)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        assert code == 0
+        assert (root / "marker.txt").read_bytes().strip() == b"silent"
+        assert (root / "App" / "a.txt").read_bytes() == b"new"
+    finally:
+        reg_delete(key)
