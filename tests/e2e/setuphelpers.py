@@ -105,12 +105,15 @@ def _counted(text):
 def raw_archive(options=soSilent, strings=("Setup", "Product"), files=(), folders=(), script=-1,
                 temp_folder=-1, default_folder="", table=None):
     """An archive as the setup reads it, without password. files: list of
-    (name, data, compressed, folder_index); stored data follow the header."""
+    (name, data, compressed, folder_index[, damage]); stored data follow the
+    header. damage, when given, changes the stored bytes (a function)."""
     out = struct.pack("<Hh", options, 0)
     out += struct.pack("<h", len(files))
     stored = []
-    for name, data, compressed, folder in files:
+    for name, data, compressed, folder, *damage in files:
         body = zlib.compress(data) if compressed else data
+        if damage:
+            body = damage[0](body)
         out += _counted(name) + struct.pack("<Biiii", 1 if compressed else 0, len(data), 0, len(body), folder)
         stored.append(body)
     out += struct.pack("<hh", temp_folder, script)

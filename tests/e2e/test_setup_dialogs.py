@@ -10,8 +10,8 @@ import time
 import pytest
 
 from robot import IDABORT, IDIGNORE, IDNO, IDOK, IDRETRY, IDYES, robot  # noqa: F401
-from setuphelpers import (DIALOG_DLL, build_setup, drive_c, fresh_dir, parse_log, reg_add, reg_delete, start_setup,
-                          temp_dir, wait_for, win_path)
+from setuphelpers import (DIALOG_DLL, STUB, build_setup, drive_c, fresh_dir, parse_log, reg_add, reg_delete, start_setup,
+                          make_resource_module, temp_dir, wait_for, win_path)
 
 STRINGS = """
 [Strings]
@@ -383,3 +383,20 @@ File = a.txt
         assert (root / "App" / "a.txt").read_bytes() == b"new"
     finally:
         reg_delete(key)
+
+
+# An archive whose header cannot be read, interactively: the "Invalid file
+# format." box, then the run ends with exit code 0 and no log.
+def test_invalid_format_box(tmp_path, robot):  # noqa: F811
+    dll = make_resource_module(tmp_path, {"SX_STORAGE": b"\x00\x08\x05"})
+    proc = start_setup(STUB, "Z:" + str(dll).replace("/", "\\"))
+    try:
+        text, buttons = robot.msgbox("Error")
+        assert text.rstrip("\r") == "Invalid file format."
+        assert [b for b, _ in buttons] == [IDOK]
+        robot.click("Error", IDOK)
+        code = finish(proc)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+    assert code == 0

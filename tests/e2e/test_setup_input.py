@@ -62,3 +62,37 @@ def test_failures_before_the_header_exit_zero(tmp_path):
     for args in ([z_path(tmp_path / "missing.dll")], [z_path(no_archive)], []):
         code, log = run_setup(STUB, *args)
         assert (code, log) == (0, None), args
+
+
+# Damaged data of one file (a zlib stream cut short, corrupt bytes, a length
+# that differs from the entry's) is that file's failure: the error entry with
+# its path, exit code 8, no short file left and nothing after it written.
+@pytest.mark.parametrize("damage", ["cut", "corrupt", "longer"])
+def test_damaged_file_data(tmp_path, target, damage):
+    data = bytes(range(256)) * 400
+    change = {"cut": lambda b: b[:len(b) // 2],
+              "corrupt": lambda b: b[:20] + bytes(x ^ 0x55 for x in b[20:200]) + b[200:],
+              "longer": lambda b: __import__("zlib").compress(data + b"extra")}[damage]
+    archive = raw_archive(options=soSilent | soDefaultFolder, default_folder="C:\\sxtests\\input",
+                          files=[("ok.txt", b"fine", False, -1), ("new\\bad.bin", data, True, -1, change),
+                                 ("after.txt", b"after", False, -1)])
+    dll = make_resource_module(tmp_path, {"SX_STORAGE": archive})
+    code, log = run_setup(STUB, z_path(dll))
+    assert code == 8
+    entries = parse_log(log)[1]
+    assert len(entries) == 1 and entries[0][:2] == ("Error", "Setup Extract Files Code 261")
+    assert entries[0][2].startswith('Cannot write to file:\r\n"C:\\sxtests\\input\\new\\bad.bin"\r\n')
+    assert (target / "ok.txt").read_bytes() == b"fine"
+    assert not (target / "new" / "bad.bin").exists()
+    assert not (target / "after.txt").exists()
+
+
+# A library the header announces but the module lacks: the run ends without
+# a message after the header was read, so unattended it exits with 8 (there
+# is no entry to log, so no log file).
+def test_missing_client_library_exits_8(tmp_path, target):
+    archive = raw_archive(options=soSilent | soDefaultFolder | 0x100, default_folder="C:\\sxtests\\input",
+                          files=[("a.txt", b"a", False, -1)])
+    dll = make_resource_module(tmp_path, {"SX_STORAGE": archive})
+    assert run_setup(STUB, z_path(dll)) == (8, None)
+    assert not (target / "a.txt").exists()
