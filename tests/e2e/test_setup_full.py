@@ -290,3 +290,35 @@ File = lib.dll | folder=app | name=bin\\sub\\lib.dll
     diff = _registry_diff(reg_before, registry_snapshot())
     diff = {k: v for k, v in diff.items() if not any(n in k[1] for n in WINE_NOISE)}
     assert diff == {}
+
+
+# An error that reaches the entry (a script value that is not a number):
+# the temporary files are still deleted, the log ends with one "Unexpected
+# Error Code 264" entry holding the error's message, and the exit code is 8.
+def test_unexpected_error_is_logged(tmp_path, root):
+    script = "[HKEY_CURRENT_USER]\nSoftware\\SXTestError:Bad=DWORD:zz\n"
+    project = f"""
+[Setup]
+Silent = yes
+Script = script.inf | folder=temp
+TempFolder = temp
+DeleteTempFiles = yes
+[Strings]
+SetupName = Error Setup
+ProductName = SX Error Test
+[Folders]
+app = {win(root)}\\App
+temp = {win(root)}\\Tmp
+[Files]
+File = app.exe | folder=app
+File = scratch.dat | folder=temp
+"""
+    exe = build_setup(tmp_path, project, {"app.exe": b"MZ", "scratch.dat": b"tmp", "script.inf": script},
+                      name="full_error")
+    code, log = run_setup(exe)
+    assert code == 8
+    assert parse_log(log)[1] == [("Error", "Unexpected Error Code 264", "'zz' is not a valid integer value")]
+    assert (root / "App" / "app.exe").exists()
+    assert not (root / "Tmp" / "scratch.dat").exists()
+    assert not (root / "Tmp" / "script.inf").exists()
+    assert reg_query(r"HKCU\Software\SXTestError") is None
