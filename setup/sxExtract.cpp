@@ -142,7 +142,9 @@ std::string TSXExtractor::GetString(int i) const
 
 bool TSXExtractor::PrepareFile(std::string& path, const TFileInfo&)
 {
-    ForceFolders(ExtractFilePath(path));
+    std::string folder = ExtractFilePath(path);
+    if (folder != KnownFolder && ForceFolders(folder))
+        KnownFolder = folder;
     return true;
 }
 

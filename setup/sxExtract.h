@@ -133,6 +133,10 @@ protected:
     int ReportCannotWrite(const std::string& path, bool dataRead);
 
     TModuleHandle OwnedModule;  // holds Module when OwnsModule
+    // The folder the previous file was written to: it exists, so the next
+    // file of the same folder needs no folder checks (one lookup less per
+    // file in archives of thousands of files).
+    std::string KnownFolder;
 };
 
 // The end of a run: in unattended mode, writes RunLog (when not empty) to

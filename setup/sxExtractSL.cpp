@@ -169,11 +169,12 @@ bool TSXExtractorSL::PrepareFile(std::string& path, const TFileInfo& entry)
     // The file's own folder, with every missing parent: a name that holds
     // subfolders needs more than the listed folder.
     std::string folder = RemoveTrailingBackslash(ExtractFilePath(path));
-    if (folder.empty())
+    if (folder.empty() || folder == KnownFolder)
         return true;
     bool made = IsRegistered(entry) ? ForceFoldersEx(folder, &Uninstall->Folders) : ForceFolders(folder);
     if (!made)
         throw EAbort();
+    KnownFolder = folder;
     return true;
 }
 
