@@ -63,15 +63,17 @@ def close_final_message(robot, text):
     robot.click("Information", IDOK)
 
 
-# An enciphered archive asks for its password even unattended: a wrong one
-# shows the dialog's message and lets the user try again; the right one
-# extracts the files. Cancel ends the run with "Setup aborted." and exit 8.
+# The password prompt, unattended (an enciphered archive asks for its
+# password even then) and interactive: a wrong password shows the dialog's
+# message and lets the user try again; the right one extracts the files.
+# Cancel ends the run with "Setup aborted." (unattended: logged, exit 8).
+@pytest.mark.parametrize("silent", [True, False])
 @pytest.mark.parametrize("answer", ["right", "cancel"])
-def test_password_prompt_unattended(tmp_path, root, robot, answer):  # noqa: F811
+def test_password_prompt(tmp_path, root, robot, answer, silent):  # noqa: F811
     data = os.urandom(3000) + b"x" * 50000
     project = f"""
 [Setup]
-Silent = yes
+Silent = {"yes" if silent else "no"}
 Password = pass word
 DefaultFolder = {win_path(root)}
 {STRINGS.replace("WelcomeText = Install <ProductName>?", "")}
@@ -93,19 +95,22 @@ File = plain.txt | compress=no
             robot.click("Setup Password", IDOK)
         else:
             robot.click("Setup Password", 2)
+        if not silent:
+            close_final_message(robot, "Setup completed." if answer == "right" else "Setup aborted.")
         code = finish(proc)
     finally:
         if proc.poll() is None:
             proc.kill()
     if answer == "right":
-        assert code == 0
         assert (root / "secret.bin").read_bytes() == data
         assert (root / "plain.txt").read_bytes() == b"plain text"
-        assert parse_log(log_of(exe))[1] == [COMPLETED]
     else:
-        assert code == 8
         assert not (root / "secret.bin").exists()
-        assert parse_log(log_of(exe))[1] == [ABORTED]
+    if silent:
+        assert code == (0 if answer == "right" else 8)
+        assert parse_log(log_of(exe))[1] == [COMPLETED if answer == "right" else ABORTED]
+    else:
+        assert (code, log_of(exe)) == (0, None)
 
 
 # The welcome question: Yes goes on (progress dialog, files, final message);
