@@ -6,18 +6,6 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <cstdlib>
-
-// Every exception is absorbed at the entry, so the run never reaches the
-// standard library's verbose terminate handler; replacing it keeps its
-// symbol demangler out of the program file.
-namespace __gnu_cxx {
-void __verbose_terminate_handler()
-{
-    std::abort();
-}
-}  // namespace __gnu_cxx
-
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     // Shell links of the setup script go through COM.
