@@ -11,7 +11,7 @@ import pytest
 
 from robot import IDABORT, IDIGNORE, IDNO, IDOK, IDRETRY, IDYES, robot  # noqa: F401
 from setuphelpers import (DIALOG_DLL, STUB, build_setup, drive_c, fresh_dir, parse_log, reg_add, reg_delete, start_setup,
-                          make_resource_module, temp_dir, wait_for, win_path)
+                          make_resource_module, raw_archive, soDefaultFolder, temp_dir, wait_for, win_path)
 
 STRINGS = """
 [Strings]
@@ -405,3 +405,29 @@ def test_invalid_format_box(tmp_path, robot):  # noqa: F811
         if proc.poll() is None:
             proc.kill()
     assert code == 0
+
+
+# Damaged data of a file, interactively: its bytes were read, so the message
+# offers OK and Cancel only, and either stops the extraction ("Setup
+# aborted."); the damaged file is not left behind.
+@pytest.mark.parametrize("button", [IDOK, 2])
+def test_damaged_data_offers_ok_and_cancel(tmp_path, root, robot, button):  # noqa: F811
+    archive = raw_archive(options=soDefaultFolder, default_folder=win_path(root),
+                          strings=["Dialog Setup", "Dialog Product"],
+                          files=[("ok.txt", b"fine", False, -1), ("bad.bin", b"x" * 5000, True, -1, lambda b: b[:-6]),
+                                 ("after.txt", b"after", False, -1)])
+    dll = make_resource_module(tmp_path, {"SX_STORAGE": archive})
+    proc = start_setup(STUB, "Z:" + str(dll).replace("/", "\\"))
+    try:
+        text, buttons = robot.msgbox("Error")
+        assert text.startswith('Cannot write to file:\r\n"' + win_path(root) + '\\bad.bin"')
+        assert [b for b, _ in buttons] == [IDOK, 2]
+        robot.click("Error", button)
+        close_final_message(robot, "Setup aborted.")
+        code = finish(proc)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+    assert code == 0
+    assert (root / "ok.txt").read_bytes() == b"fine"
+    assert not (root / "bad.bin").exists() and not (root / "after.txt").exists()
