@@ -47,8 +47,10 @@ void TUninstallINF::RegisterUninstall(const std::string& recordFileName)
     reg.WriteString("QuietUninstallString", silent);
     if (!InstallLocation.empty())
         reg.WriteString("InstallLocation", InstallLocation);
+    // The list of programs reads DisplayIcon as a path: folder macros are
+    // resolved here, while the "Uninstall Icons" value keeps the text as given.
     if (!IconFile.empty())
-        reg.WriteString("DisplayIcon", IconFile);
+        reg.WriteString("DisplayIcon", ExpandMacros(IconFile));
     reg.WriteInteger("EstimatedSize", KibibytesOf(EstimatedBytes));
     reg.WriteInteger("NoModify", 1);
     reg.WriteInteger("NoRepair", 1);

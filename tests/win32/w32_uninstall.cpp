@@ -181,6 +181,18 @@ TEST_F(UninstallRecord, MinimalRecord)
 
 // One entry per key path in "Registry": a value recorded under a recorded
 // key replaces its "*", and the first value name recorded for a path stands.
+// DisplayIcon is a path for the list of programs: its folder macros are
+// resolved, while the icon value under "Uninstall Icons" keeps the text as given.
+TEST_F(UninstallRecord, DisplayIconExpandsFolderMacros)
+{
+    Info.IconFile = "<WindowsDir>\\app.ico";
+    Info.WriteUninstallInfo(RecordFile("icon.del"));
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    EXPECT_EQ(std::string(windows) + "\\app.ico", Value(ProductKey, "DisplayIcon"));
+    EXPECT_EQ("<WindowsDir>\\app.ico", Value(UninstallIconsKey, Product));
+}
+
 TEST_F(UninstallRecord, RegistryEntriesOverwrite)
 {
     std::string record = RecordFile("overwrite.del");
