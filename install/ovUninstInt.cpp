@@ -38,8 +38,9 @@ void TUninstallINF::RegisterUninstall(const std::string& recordFileName)
     std::string record = QuoteIfSpaced(recordFileName);
     std::string silent = uninstaller + " " + "/silent" + " " + record;
 
+    // A key that cannot be opened makes its first write fail.
     if (!reg.OpenKey(keyPath, true))
-        throw ERegistryException(FormatText("Failed to create key '%s'", UninstallKey.c_str()));
+        throw ERegistryException(FormatText("Failed to set data for '%s'", "DisplayName"));
     reg.WriteString("DisplayName", ProgramName);
     reg.WriteString("UninstallString", uninstaller + " " + record);
     reg.WriteString("SilentUninstall", silent);
@@ -56,10 +57,14 @@ void TUninstallINF::RegisterUninstall(const std::string& recordFileName)
     reg.WriteInteger("NoRepair", 1);
     reg.CloseKey();
 
-    if (!reg.OpenKey(UninstallIconsKey, true))
-        throw ERegistryException(FormatText("Failed to create key 'HKEY_LOCAL_MACHINE\\%s'", UninstallIconsKey));
-    if (!IconFile.empty())
+    // Without an icon there is nothing to write: a key that cannot be opened
+    // is then no failure.
+    bool iconsOpen = reg.OpenKey(UninstallIconsKey, true);
+    if (!IconFile.empty()) {
+        if (!iconsOpen)
+            throw ERegistryException(FormatText("Failed to set data for '%s'", ProgramName.c_str()));
         reg.WriteString(ProgramName, IconFile);
+    }
     reg.CloseKey();
 }
 
@@ -87,10 +92,12 @@ void TUninstallINF::WriteUninstallInfo(const std::string& recordFileName)
     for (const auto& item : RegistryValues) {
         // name = the text before the first "="; its value is that of the
         // first item recorded under the same key path.
+        // Names compare without regard to letter case, as the INI entries
+        // they become do.
         std::string name = item.substr(0, item.find('='));
         std::string value;
         for (const auto& first : RegistryValues) {
-            if (first.substr(0, first.find('=')) == name) {
+            if (SameText(first.substr(0, first.find('=')), name)) {
                 size_t eq = first.find('=');
                 value = eq == std::string::npos ? std::string() : first.substr(eq + 1);
                 break;

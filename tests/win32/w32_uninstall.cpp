@@ -210,6 +210,79 @@ TEST_F(UninstallRecord, RegistryEntriesOverwrite)
     EXPECT_EQ("[UninstallKey]", *(begin + 4));
 }
 
+// Value entries under one key path in another letter case are one INI entry:
+// the value name recorded first for that path stands.
+TEST_F(UninstallRecord, FirstValueNameStandsWhateverTheCase)
+{
+    std::string record = RecordFile("case.del");
+    Info.RegistryValues = {"HKEY_CURRENT_USER\\Software\\Sx=First", "HKEY_CURRENT_USER\\software\\SX=Second"};
+    Info.WriteUninstallInfo(record);
+    auto lines = RecordLines(record);
+    auto begin = std::find(lines.begin(), lines.end(), "[Registry]");
+    ASSERT_NE(lines.end(), begin);
+    ASSERT_NE(lines.end(), begin + 1);
+    EXPECT_EQ("HKEY_CURRENT_USER\\Software\\Sx=First", *(begin + 1));
+    EXPECT_EQ("[UninstallKey]", *(begin + 2));
+}
+
+// A product key the system refuses to create fails as its first write does,
+// with the registry's own text.
+TEST_F(UninstallRecord, RefusedKeyFailsAsItsFirstWrite)
+{
+    Info.ProgramName = std::string(300, 'k');
+    std::string message = "<no exception>";
+    try {
+        Info.RegisterUninstall(RecordFile("refused.del"));
+    } catch (const ERegistryException& e) {
+        message = e.message();
+    }
+    EXPECT_EQ("Failed to set data for 'DisplayName'", message);
+}
+
+// An icon key the system refuses (a non-volatile key cannot be made below a
+// volatile one): without an icon there is nothing to write and no failure;
+// with one, the icon's write fails with the registry's own text.
+TEST_F(UninstallRecord, RefusedIconKeyFailsOnlyWithAnIcon)
+{
+    const char* maker = "Software\\Orvale Systems";
+    // Earlier runs leave the two keys empty; they are made again on demand.
+    auto isEmpty = [](const std::string& path, DWORD subKeysAllowed) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return true;
+        DWORD subKeys = 0, values = 0;
+        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr);
+        RegCloseKey(key);
+        return subKeys <= subKeysAllowed && values == 0;
+    };
+    if (!isEmpty(UninstallIconsKey, 0) || !isEmpty(maker, 1))
+        GTEST_SKIP() << "the maker's keys hold data";
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallIconsKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, maker);
+    HKEY volatileKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, maker, 0, nullptr, REG_OPTION_VOLATILE,
+                                             KEY_ALL_ACCESS, nullptr, &volatileKey, nullptr));
+    RegCloseKey(volatileKey);
+    std::string record = RecordFile("noicon.del");
+    std::string first = "<no exception>", second = "<no exception>";
+    try {
+        Info.RegisterUninstall(record);
+    } catch (const ERegistryException& e) {
+        first = e.message();
+    }
+    Info.IconFile = "C:\\app.ico";
+    try {
+        Info.RegisterUninstall(record);
+    } catch (const ERegistryException& e) {
+        second = e.message();
+    }
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, maker);
+    EXPECT_EQ("<no exception>", first);
+    EXPECT_EQ("Failed to set data for '" + Product + "'", second);
+    EXPECT_EQ(Product, Value(ProductKey, "DisplayName"));
+}
+
 // Writing twice into one file: "Files" and "Folders" are replaced and move to
 // the end; "Registry" entries of the first run under other names remain.
 TEST_F(UninstallRecord, SecondWriteReplacesLists)
