@@ -3,6 +3,8 @@
 // (ids and classes) but its own captions, so a setup that uses it shows
 // dialogs that work the same and can be told apart.
 #include <gtest/gtest.h>
+
+#include "w32_samples.h"
 #include <windows.h>
 #include <commctrl.h>
 
@@ -12,19 +14,6 @@
 #include <vector>
 
 namespace {
-
-std::string SamplePath(const std::string& name, const std::string& file)
-{
-    char buffer[MAX_PATH * 2];
-    DWORD n = GetEnvironmentVariableA("SX_SAMPLES_DIR", buffer, sizeof(buffer));
-    if (n > 0 && n < sizeof(buffer))
-        return std::string(buffer, n) + "\\" + name + "\\" + file;
-    n = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
-    std::string exe(buffer, n);
-    std::string tests = exe.substr(0, exe.find_last_of('\\'));
-    std::string build = tests.substr(0, tests.find_last_of('\\'));
-    return build + "\\examples\\samples\\" + name + "\\" + file;
-}
 
 INT_PTR CALLBACK QuietProc(HWND, UINT message, WPARAM, LPARAM)
 {

@@ -1,6 +1,8 @@
 // The setup script interpreter against Wine's real registry, files, shell
 // links and a sample COM server (examples/samples/comserver).
 #include <gtest/gtest.h>
+
+#include "w32_samples.h"
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -14,19 +16,6 @@
 #include <vector>
 
 namespace {
-
-std::string SamplePath(const std::string& name, const std::string& file)
-{
-    char buffer[MAX_PATH * 2];
-    DWORD n = GetEnvironmentVariableA("SX_SAMPLES_DIR", buffer, sizeof(buffer));
-    if (n > 0 && n < sizeof(buffer))
-        return std::string(buffer, n) + "\\" + name + "\\" + file;
-    n = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
-    std::string exe(buffer, n);
-    std::string tests = exe.substr(0, exe.find_last_of('\\'));
-    std::string build = tests.substr(0, tests.find_last_of('\\'));
-    return build + "\\examples\\samples\\" + name + "\\" + file;
-}
 
 void WriteFileText(const std::string& path, const std::string& text)
 {
