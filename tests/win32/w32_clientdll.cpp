@@ -2,7 +2,7 @@
 // (examples/samples/client), steered through its control file.
 #include <gtest/gtest.h>
 
-#include "w32_samples.h"
+#include "w32_helpers.h"
 #include <windows.h>
 
 #include "ovClass.h"
@@ -12,21 +12,6 @@
 #include <vector>
 
 namespace {
-
-std::string ReadFileText(const std::string& path)
-{
-    std::string text;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(h, chunk, sizeof(chunk), &got, nullptr) && got > 0)
-        text.append(chunk, got);
-    CloseHandle(h);
-    return text;
-}
 
 std::vector<std::string> Lines(const std::string& text)
 {

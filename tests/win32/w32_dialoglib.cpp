@@ -4,7 +4,7 @@
 // dialogs that work the same and can be told apart.
 #include <gtest/gtest.h>
 
-#include "w32_samples.h"
+#include "w32_helpers.h"
 #include <windows.h>
 #include <commctrl.h>
 

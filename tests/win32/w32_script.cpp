@@ -2,7 +2,7 @@
 // links and a sample COM server (examples/samples/comserver).
 #include <gtest/gtest.h>
 
-#include "w32_samples.h"
+#include "w32_helpers.h"
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -37,29 +37,6 @@ std::string ProgramsFolder()
     char path[MAX_PATH + 1] = {};
     SHGetSpecialFolderPathA(nullptr, path, CSIDL_PROGRAMS, FALSE);
     return path;
-}
-
-// Deletes a folder and everything in it.
-void DeleteTree(const std::string& folder)
-{
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = folder + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteTree(path);
-            else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryA(folder.c_str());
 }
 
 class SetupScript : public ::testing::Test {

@@ -1,5 +1,7 @@
 // Shell links through the shell's link object, read back through IShellLinkA.
 #include <gtest/gtest.h>
+
+#include "w32_helpers.h"
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -25,26 +27,6 @@ void WriteFileText(const std::string& path, const std::string& text)
     DWORD written = 0;
     WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     CloseHandle(h);
-}
-
-void DeleteTree(const std::string& folder)
-{
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = folder + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteTree(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryA(folder.c_str());
 }
 
 // What a link file holds, read through the shell's own link object.

@@ -1,6 +1,8 @@
 // The uninstall record file and the product's registration, against Wine's
 // real registry and profile functions.
 #include <gtest/gtest.h>
+
+#include "w32_helpers.h"
 #include <windows.h>
 
 #include "ovRegistry.h"
@@ -12,20 +14,6 @@
 #include <vector>
 
 namespace {
-
-std::string ReadFileText(const std::string& path)
-{
-    std::string text;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(h, chunk, sizeof(chunk), &got, nullptr) && got > 0)
-        text.append(chunk, got);
-    CloseHandle(h);
-    return text;
-}
 
 // The file's lines without the empty ones.
 std::vector<std::string> RecordLines(const std::string& path)
