@@ -10,9 +10,8 @@ bash scripts/bootstrap.sh
 bash scripts/build.sh
 
 source scripts/env.sh
+sx_check_win32
 trap sx_stop_all EXIT
-sx_start_display
-sx_prepare_prefix
 
 b="$root/$BUILD_DIR"
 out="$b/demo"
@@ -24,6 +23,14 @@ echo "== Building the example product's setup =="
     --set "Setup.Uninstaller=$b/win32/tools/ovUninst.exe" --quiet
 echo "$setup: $(stat -c %s "$setup") bytes (stub $(stat -c %s "$b/win32/setup/setup.exe") bytes)"
 "$b/host/tools/sxbuild" --dump "$setup" | sed -n '1,40p' || true
+
+if [ "$SX_WINE" != 1 ]; then
+  echo "This machine cannot run 32-bit x86 code, so Wine cannot run the setup here." >&2
+  echo "The setup above was built; run this command on a machine with 32-bit support to install it." >&2
+  exit 2
+fi
+sx_start_display
+sx_prepare_prefix
 
 # What the install changes under drive_c: files that are new or rewritten.
 snapshot() {

@@ -7,6 +7,26 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 XVFB_PID=""
 
+# Sets SX_WINE=1 when this machine can run 32-bit x86 code, which 32-bit Wine
+# needs, and SX_WINE=0 otherwise (a kernel or hypervisor without the 32-bit
+# compatibility mode refuses 32-bit programs with "Exec format error"). Two
+# checks, either one suffices: a probe that runs a few instructions through
+# the 32-bit code segment, and a 32-bit program of Wine's that the kernel
+# starts natively (not through an emulator registered with binfmt_misc).
+sx_check_win32() {
+  if [ -n "${SX_WINE:-}" ]; then export SX_WINE; return; fi
+  local probe="$root/$BUILD_DIR/ia32-probe"
+  SX_WINE=0
+  mkdir -p "$root/$BUILD_DIR"
+  if cc -O1 -no-pie "$root/scripts/ia32-probe.c" -o "$probe" 2>/dev/null && (r=0; "$probe" || r=$?; exit $r) >/dev/null 2>&1; then
+    SX_WINE=1
+  elif ! ls /proc/sys/fs/binfmt_misc/ 2>/dev/null | grep -q i386 &&
+       [ -x /usr/lib/wine/wineserver32 ] && /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
+    SX_WINE=1
+  fi
+  export SX_WINE
+}
+
 sx_start_display() {
   local n
   for n in $(seq 91 140); do

@@ -13,7 +13,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import WIN32, WINE_RUN, wine_env
+from conftest import WIN32, WINE_RUN, need_wine, wine_env
 
 ROBOT_EXE = WIN32 / "tests" / "robot" / "uirobot.exe"
 GALLERY_EXE = WIN32 / "tests" / "robot" / "dlggallery.exe"
@@ -48,6 +48,7 @@ def run_wine_files(args, timeout=120):
     Wine's helper processes (wineserver, services) that the call happens to
     start inherit its output handles and would keep pipes open for ever.
     Returns (exit code, stdout bytes, stderr bytes)."""
+    need_wine()
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         proc = subprocess.run([str(WINE_RUN)] + [str(a) for a in args], env=wine_env(),
                               stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
@@ -149,6 +150,7 @@ class Spawned:
     """A Windows program running in the background under Wine."""
 
     def __init__(self, args):
+        need_wine()
         self.out = tempfile.TemporaryFile()
         self.proc = subprocess.Popen([str(WINE_RUN)] + [str(a) for a in args], env=wine_env(),
                                      stdin=subprocess.DEVNULL, stdout=self.out, stderr=subprocess.DEVNULL)

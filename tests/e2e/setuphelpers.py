@@ -10,7 +10,7 @@ import time
 import zlib
 from pathlib import Path
 
-from conftest import HOST, ROOT, WIN32, run_wine, wine_env
+from conftest import HOST, ROOT, WIN32, WINE_AVAILABLE, need_wine, run_wine, wine_env
 
 SXBUILD = HOST / "tools" / "sxbuild"
 STUB = WIN32 / "setup" / "setup.exe"
@@ -29,6 +29,8 @@ SEPARATOR = "\r\n\r\n\r\n" + "*" * 80 + "\r\n"
 # between programs saves a server start per call (the test scripts stop it
 # with "wineserver -k" at the end).
 def keep_wineserver():
+    if not WINE_AVAILABLE:
+        return
     subprocess.Popen(["wineserver", "-p"], env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                      start_new_session=True)
     # The first program starts Wine's background services, which then live
@@ -42,6 +44,7 @@ keep_wineserver()
 
 
 def prefix():
+    need_wine()
     return Path(wine_env()["WINEPREFIX"])
 
 
@@ -169,6 +172,7 @@ def run_setup(exe, *args, timeout=120, env=None):
 
 def start_setup(exe, *args, env=None):
     """Starts a setup in the background (for the UI robot); returns the Popen."""
+    need_wine()
     log = log_path(exe)
     if log.exists():
         log.unlink()

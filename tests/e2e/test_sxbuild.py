@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import HOST, ROOT, WIN32, run_wine, wine_env
+from conftest import HOST, ROOT, WIN32, need_wine, run_wine, wine_env
 
 SXBUILD = HOST / "tools" / "sxbuild"
 SXBUILD_EXE = WIN32 / "tools" / "sxbuild.exe"
@@ -187,6 +187,7 @@ def test_wine_reads_the_archive_back(built):
     exe = WIN32 / "tests" / "w32_peres.exe"
     if not exe.is_file():
         pytest.skip("w32_peres.exe not built")
+    need_wine()
     env = {"SX_PERES_SETUP": "Z:" + str(setup).replace("/", "\\"),
            "SX_PERES_ARCHIVE": "Z:" + str(archive).replace("/", "\\")}
     e = wine_env()
