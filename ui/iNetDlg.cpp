@@ -8,6 +8,9 @@
 
 namespace {
 
+// The window property that marks this dialog and names its model.
+const char kModelProperty[] = "SxLVDialogInfo";
+
 // The private message of RunOnDialogThread: lParam is a TRunRequest.
 constexpr UINT WM_SXLV_RUN = WM_APP + 0x51;
 
@@ -102,6 +105,7 @@ void InitDialog(HWND window, TLVDialogInfoOV& info)
 {
     info.Window = window;
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&info));
+    SetPropA(window, kModelProperty, &info);
     // The big icon of the dialog class: later dialogs of the class show it too.
     if (HICON icon = LoadIconA(ProgramModule(), SX_ICON_ITEM))
         SetClassLongPtrA(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
@@ -157,6 +161,9 @@ INT_PTR Route(HWND window, TLVDialogInfoOV& info, UINT message, WPARAM wParam, L
     switch (message) {
     case WM_SIZE:
         Layout(window);
+        return FALSE;
+    case WM_DESTROY:
+        RemovePropA(window, kModelProperty);
         return FALSE;
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
@@ -276,10 +283,9 @@ TLVDialogInfoOV* DialogInfoOf(HWND window)
 {
     if (!window || !IsWindow(window))
         return nullptr;
-    // Only this dialog's procedure keeps a model in the user-data slot.
-    if (reinterpret_cast<DLGPROC>(GetWindowLongPtrA(window, DWLP_DLGPROC)) != DialogProc)
-        return nullptr;
-    return reinterpret_cast<TLVDialogInfoOV*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    // The property tells this dialog from any other window whose user-data
+    // slot holds something else.
+    return static_cast<TLVDialogInfoOV*>(GetPropA(window, kModelProperty));
 }
 
 void RunOnDialogThread(HWND window, void (*proc)(void* context), void* context)
