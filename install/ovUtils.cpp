@@ -1,5 +1,6 @@
 #include "ovUtils.h"
 
+#include "DownloadText.h"
 #include "ovClass.h"
 #include "ovStream.h"
 #include "sxHandles.h"
@@ -224,26 +225,12 @@ void RemoveEmptyLines(std::vector<std::string>& list)
 
 std::string FormatSize(int32_t bytes)
 {
-    if (bytes == 0)
-        return "None";
-    if (bytes < 1024)
-        return FormatText("%dB", static_cast<int>(bytes));
-    if (bytes < 1024000)
-        return FormatText("%dK", static_cast<int>(bytes / 1024));
-    // Megabytes of 1,024,000 bytes, one decimal (halves rounded up, in
-    // integers so that a size such as 1.15M does not depend on how the
-    // quotient is stored), grouped by thousands.
-    int64_t tenths = (static_cast<int64_t>(bytes) * 10 + 512000) / 1024000;
-    std::string whole = std::to_string(tenths / 10);
-    char thousands = LocaleChar(LOCALE_STHOUSAND, ',');
-    char decimal = LocaleChar(LOCALE_SDECIMAL, '.');
-    std::string grouped;
-    for (size_t i = 0; i < whole.size(); ++i) {
-        if (i > 0 && (whole.size() - i) % 3 == 0)
-            grouped += thousands;
-        grouped += whole[i];
-    }
-    return grouped + decimal + std::to_string(tenths % 10) + "M";
+    return FormatSizeLarge(bytes);
+}
+
+std::string FormatSizeLarge(int64_t bytes)
+{
+    return FormatSizeText(bytes, LocaleChar(LOCALE_STHOUSAND, ','), LocaleChar(LOCALE_SDECIMAL, '.'));
 }
 
 std::string FormatDuration(int32_t seconds)

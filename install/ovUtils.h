@@ -65,6 +65,8 @@ void RemoveEmptyLines(std::vector<std::string>& list);
 // "None", "512B", "999K", "1.5M" (megabytes of 1,024,000 bytes, one decimal,
 // the user's thousands and decimal separators).
 std::string FormatSize(int32_t bytes);
+// The same for sizes past 2 GB (bytes of a transfer).
+std::string FormatSizeLarge(int64_t bytes);
 // "%d min %d sec", or "%d hour %d min %d sec" from one hour on.
 std::string FormatDuration(int32_t seconds);
 

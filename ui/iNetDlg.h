@@ -18,6 +18,7 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +71,9 @@ public:
     // 0 idle, 1 preparing, 2 downloading, 3 terminating. Written by the
     // download thread and the main thread; a byte is read and written whole.
     volatile uint8_t State = 0;
+    // An exception raised by an event: the dialog ends and
+    // ListViewDlgExecute raises it again on its caller's side.
+    std::exception_ptr Failure;
 
     void AddColumn(const std::string& caption, int32_t width);
     // Appends an empty item (image 0) and returns it.
@@ -97,4 +101,9 @@ void RefreshItems(HWND window);
 void ShowProgressControls(HWND window);
 // Runs proc(context) on the thread that owns the dialog and returns when it
 // is done (a synchronous message to the dialog).
+// Nothing runs when the window is not (or no longer) a window. An exception
+// raised by proc reaches the caller.
 void RunOnDialogThread(HWND window, void (*proc)(void* context), void* context);
+// The model of an open dialog (null for any other window). Use it on the
+// dialog's thread only.
+TLVDialogInfoOV* DialogInfoOf(HWND window);

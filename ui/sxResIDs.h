@@ -36,3 +36,18 @@
 #define SX_ICON_PACK "PACKICON"
 
 #endif
+
+// "INET_SETUP_DLG", the list-view dialog of the component download.
+#define SXID_LV_ICON 100         // "INET_SETUP_ICON", hidden when the transfer begins
+#define SXID_LV_LIST 101         // the list view (report style)
+#define SXID_LV_STATUS 102       // the status bar
+#define SXID_LV_TEXT 103         // the main text, hidden when the transfer begins
+#define SXID_LV_PROGRESS 104     // progress bar of the current package (0 to 100)
+#define SXID_LV_PROGRESS1 105    // first progress text
+#define SXID_LV_PROGRESS2 106    // second progress text
+#define SXID_LV_ANIMATION 150    // the animation, created when the transfer begins
+#define SXID_LV_DONE 200         // command posted by the download thread at its end
+
+#ifndef RC_INVOKED
+#define SX_DLG_INET_SETUP "INET_SETUP_DLG"
+#endif

@@ -141,6 +141,10 @@ class Robot:
         buttons = [(int(i), label) for i, label in (l.split("\t", 1) for l in lines[1:])]
         return _unescape(lines[0]), buttons
 
+    def items(self, title, cid):
+        """The rows of a list view: a list of lists of column texts."""
+        return [[_unescape(t) for t in line.split("\t")] for line in self.run("items", title, cid).splitlines()]
+
     def folder(self, title, path=None):
         """Folder browser: selects path and presses OK, or presses Cancel when path is None."""
         self.run("folder", title, path if path is not None else "--cancel")

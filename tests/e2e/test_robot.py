@@ -213,3 +213,39 @@ def test_folder_browser_missing_folder(spawn, robot):
     robot.folder(CAPTION, None)
     robot.gone(CAPTION)
     assert program.finish() == (1, "folder=C:\\unchanged\nresult=false\n")
+
+
+# The component download template in another process: the controls and
+# rectangles as tabled, the list's rows through the robot's "items", the
+# progress look after OK, and the end through the command 200.
+def test_inet_setup_dialog(spawn, robot):
+    title = "Ravudure Dudor"
+    program = show(spawn, robot, "inetsetup", title=title)
+    controls = {c.id: c for c in robot.list(title)}
+    assert {1, 2, 100, 101, 102, 103, 104, 105, 106} <= set(controls)
+    for cid, rect in {1: (226, 12, 47, 14), 2: (226, 30, 47, 14), 103: (39, 14, 178, 65),
+                      104: (21, 54, 184, 8), 105: (21, 41, 175, 10), 106: (21, 65, 175, 10)}.items():
+        assert all(abs(a - b) <= 1 for a, b in zip(controls[cid].dlu, rect)), (cid, controls[cid].dlu)
+    assert controls[101].cls.lower() == "syslistview32"
+    assert controls[102].cls.lower() == "msctls_statusbar32"
+    assert (controls[1].text, controls[2].text) == ("&Download", "&Abort")
+    assert not controls[104].style & 0x10000000  # WS_VISIBLE: hidden until the transfer
+    assert robot.items(title, 101) == [
+        ["Acme Runtime", "1.5M", "http://downloads.example.com/acme/runtime.stg"],
+        ["Acme Graphics", "640K", "http://downloads.example.com/acme/graphics.stg"],
+    ]
+    assert robot.text(title, 102).startswith("The total size is 2.2M.")
+
+    robot.click(title, IDOK)
+    deadline = time.time() + 10
+    while robot.text(title, 106) == "" and time.time() < deadline:
+        time.sleep(0.1)
+    controls = {c.id: c for c in robot.list(title)}
+    assert controls[105].text == "Downloading Acme Runtime ..."
+    assert controls[106].text == "%42 Done (645K)"
+    assert controls[104].style & 0x10000000 and not controls[103].style & 0x10000000
+    assert 150 in controls  # the animation
+    robot.key(title, "ESCAPE")  # Cancel's event ends the gallery's dialog with 2
+    robot.gone(title)
+    code, out = program.finish()
+    assert (code, out.splitlines()) == (1, ["ended=2", "result=false"])

@@ -2,7 +2,11 @@
 // the command line, and prints what it returned. The robot's tests drive it,
 // and the documentation's screenshots are taken of it.
 //
-//   dlggallery password|progress|message|confirm|license|folder|msgbox [--caption TEXT] [--seconds N]
+//   dlggallery password|progress|message|confirm|license|folder|msgbox|inetsetup [--caption TEXT] [--seconds N]
+//
+// inetsetup: the component download list; OK switches it to its progress
+// look (progress texts, bar and animation), Cancel ends it (result=false),
+// the command 200 ends it with 7 (result=true); prints "ended=N".
 //
 // Prints "result=true" or "result=false" (and "folder=PATH", "tried=TEXT" or
 // "cancelled=1", "answer=ID" where they apply); the exit code is 0 for true, 1 for false,
@@ -16,8 +20,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "iNetDlg.h"
 #include "sxDialogs.h"
 #include "sxFolderDlg.h"
+#include "sxResIDs.h"
 #include "sxUtils.h"
 
 namespace {
@@ -40,6 +46,39 @@ std::string Option(int argc, char** argv, const char* name, const std::string& f
         if (std::string(argv[i]) == name)
             return argv[i + 1];
     return fallback;
+}
+
+// The download list as the component setup fills it, with two packages.
+int ShowInetSetup()
+{
+    TLVDialogInfoOV info;
+    info.AddColumn("Component To Download", 220);
+    info.AddColumn("Size", 50);
+    info.AddColumn("Web Location", 250);
+    info.AddIcon(LoadIconA(GetModuleHandleA(nullptr), SX_ICON_ITEM));
+    const char* rows[][3] = {{"Acme Runtime", "1.5M", "http://downloads.example.com/acme/runtime.stg"},
+                             {"Acme Graphics", "640K", "http://downloads.example.com/acme/graphics.stg"}};
+    for (auto& row : rows) {
+        TLVItemOV& item = info.AddItem();
+        item.Caption = row[0];
+        item.SubItems = {row[1], row[2]};
+    }
+    info.Text =
+        "To download required component(s) from the Internet, please click the Download button. To abort setup, "
+        "click the Abort button.\r\n\r\nNOTE: In case of failure you can repeat setup at any time and download "
+        "component(s) either manually or automatically.";
+    info.StatusText = "The total size is 2.2M. Download time for 28.8 BPS modem is 10 min 25 sec";
+    info.OKText = "&Download";
+    info.CancelText = "&Abort";
+    info.OnOK.Proc = [](void*, TLVDialogInfoOV& dialog) {
+        EnableWindow(GetDlgItem(dialog.Window, SXID_OK), FALSE);
+        dialog.State = 2;
+        ShowProgressControls(dialog.Window);
+        SetProgressText(dialog.Window, "Downloading Acme Runtime ...", "%42 Done (645K)", 42);
+    };
+    info.OnCancel.Proc = [](void*, TLVDialogInfoOV& dialog) { EndDialog(dialog.Window, 2); };
+    info.OnDone.Proc = [](void*, TLVDialogInfoOV& dialog) { EndDialog(dialog.Window, 7); };
+    return ListViewDlgExecute(info);
 }
 
 bool Report(bool result)
@@ -115,6 +154,10 @@ int main(int argc, char** argv)
                                  Option(argc, argv, "--caption", "Error").c_str(), MB_ABORTRETRYIGNORE | MB_ICONERROR);
         std::printf("answer=%d\n", answer);
         result = answer == IDIGNORE;
+    } else if (which == "inetsetup") {
+        const int ended = ShowInetSetup();
+        std::printf("ended=%d\n", ended);
+        result = ended == 7;
     } else {
         std::fprintf(stderr, "dlggallery: unknown dialog %s\n", which.c_str());
         return 2;

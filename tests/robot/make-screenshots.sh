@@ -66,3 +66,11 @@ robot click "License Agreement" 7; robot gone "License Agreement"; wait "$galler
 show folder "$caption"
 shoot folder "$caption"
 robot folder "$caption" --cancel; robot gone "$caption"; wait "$gallery" || true
+
+# The component download list, then its progress look (OK in the gallery).
+show inetsetup "Ravudure Dudor"
+shoot inet-setup "Ravudure Dudor"
+robot click "Ravudure Dudor" 1
+sleep 1
+shoot inet-setup-progress "Ravudure Dudor"
+robot command "Ravudure Dudor" 200; robot gone "Ravudure Dudor"; wait "$gallery" || true

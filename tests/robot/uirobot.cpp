@@ -15,6 +15,7 @@
 //   uirobot msgbox TITLE                  a message box: its text (control 0xFFFF), then one line per button
 //   uirobot folder TITLE PATH             folder browser: selects PATH and presses OK
 //   uirobot folder TITLE --cancel         folder browser: presses Cancel
+//   uirobot items TITLE ID                a list view: one line per row, its columns' texts tab-separated (escaped)
 //
 // TITLE is matched exactly. Every command but wait and gone first waits for the
 // window (--timeout, default 10 seconds). IDs are decimal or 0x hex; -1 and
@@ -358,6 +359,43 @@ std::string SelectedTreeText(HWND tree, const TRemoteBuffer& buffer)
     return text;
 }
 
+// Every row of a report-style list view: the columns' texts, tab-separated.
+void ListItems(HWND list)
+{
+    DWORD_PTR rows = 0, columns = 0;
+    SendMessageTimeoutA(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &rows);
+    HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    if (header)
+        SendMessageTimeoutA(header, HDM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &columns);
+    if (columns == 0)
+        columns = 1;
+    TRemoteBuffer buffer(list, 4096);
+    const size_t textOffset = 128;
+    const int room = 2048;
+    for (DWORD_PTR row = 0; row < rows; ++row) {
+        std::string line;
+        for (DWORD_PTR column = 0; column < columns; ++column) {
+            LVITEMA request = {};
+            request.iSubItem = static_cast<int>(column);
+            request.pszText = buffer.Remote(textOffset);
+            request.cchTextMax = room;
+            buffer.Write(0, &request, sizeof(request));
+            char empty = 0;
+            buffer.Write(textOffset, &empty, 1);
+            DWORD_PTR length = 0;
+            SendMessageTimeoutA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(buffer.Remote()),
+                                SMTO_ABORTIFHUNG, 5000, &length);
+            std::string text(room + 1, '\0');
+            buffer.Read(textOffset, &text[0], room);
+            text.resize(std::strlen(text.c_str()));
+            if (column > 0)
+                line += '\t';
+            line += Escape(text);
+        }
+        std::printf("%s\n", line.c_str());
+    }
+}
+
 // What the tree shows for the folder: its last path component ("C:" for a root).
 std::string ExpectedTreeText(std::string path)
 {
@@ -416,7 +454,7 @@ void SelectFolder(HWND browser, const std::string& path)
 void Usage()
 {
     Fail(kUsage,
-         "usage: uirobot wait|gone|list|windows|text|type|click|command|key|close|msgbox|folder TITLE ... "
+         "usage: uirobot wait|gone|list|windows|text|type|click|command|key|close|msgbox|folder|items TITLE ... "
          "[--timeout SECONDS]");
 }
 
@@ -494,6 +532,9 @@ int Run(std::vector<std::string> args)
         CloseBox(window);
     } else if (command == "msgbox") {
         MessageBoxInfo(window);
+    } else if (command == "items") {
+        need(3);
+        ListItems(Control(window, ParseId(args[2])));
     } else if (command == "folder") {
         need(3);
         if (args[2] == "--cancel") {
