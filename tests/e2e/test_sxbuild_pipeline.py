@@ -227,6 +227,16 @@ def test_signed_setup_verifies_and_dumps(tmp_path):
     plain = (tmp_path / "plain.exe").read_bytes()
     assert len(out.read_bytes()) > len(plain)
     assert not [p for p in tmp_path.iterdir() if ".part" in p.name or p.name.endswith(".log")]
+    # A signed setup as the stub: its signature is dropped (it would no longer
+    # match), the new setup reads back, and it can be signed again.
+    again = tmp_path / "again.exe"
+    sxbuild(EXAMPLES / "example.ini", "-o", again, "--stub", out, "--quiet")
+    assert again.read_bytes() == plain
+    r = run(["osslsigncode", "verify", "-CAfile", cert, "-in", again], check=False)
+    assert r.returncode != 0
+    sxbuild(EXAMPLES / "example.ini", "-o", again, "--stub", out, "--quiet", "--sign-cert", cert, "--sign-key", key,
+            "--sign-pass-file", tmp_path / "pass.txt")
+    run(["osslsigncode", "verify", "-CAfile", cert, "-in", again])
 
 
 @needs_signing_tools

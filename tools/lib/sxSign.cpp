@@ -56,7 +56,28 @@ std::string FindTool()
     return std::string();
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// _spawnv joins the arguments with blanks: each one is quoted the way the C
+// runtime splits a command line again.
+std::string QuoteArgument(const std::string& a)
+{
+    if (!a.empty() && a.find_first_of(" \t\"") == std::string::npos)
+        return a;
+    std::string q = "\"";
+    size_t backslashes = 0;
+    for (char c : a) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        q.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        q += c;
+    }
+    q.append(backslashes * 2, '\\');
+    return q + "\"";
+}
+#else
 std::string ReadLog(const std::string& name)
 {
     std::string text;
@@ -120,6 +141,11 @@ void SignFile(const TSignOptions& options, const std::string& input, const std::
     CheckSignOptions(options);
     std::vector<std::string> args = SignCommand(options, input, output);
     args[0] = FindTool();
+#ifdef _WIN32
+    std::string program = args[0];
+    for (std::string& a : args)
+        a = QuoteArgument(a);
+#endif
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(&a[0]);
@@ -129,7 +155,7 @@ void SignFile(const TSignOptions& options, const std::string& input, const std::
     int status = -1;
 #ifdef _WIN32
     (void)log;
-    intptr_t rc = _spawnv(_P_WAIT, args[0].c_str(), argv.data());
+    intptr_t rc = _spawnv(_P_WAIT, program.c_str(), argv.data());
     status = rc < 0 ? -1 : static_cast<int>(rc);
     std::string messages;
 #else
