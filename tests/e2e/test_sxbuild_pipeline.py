@@ -6,6 +6,7 @@ The tests that install under Wine are marked `wine`; SX_NO_WINE=1 skips them
 on machines that cannot run 32-bit programs. The others run on the host."""
 import os
 import pty
+import random
 import select
 import shutil
 import subprocess
@@ -59,12 +60,20 @@ def set_times(folder, seconds):
 def test_rebuilds_are_byte_identical(tmp_path):
     a = copy_examples(tmp_path / "one")
     b = copy_examples(tmp_path / "two" / "deeper")
+    # A file large enough to be compressed in blocks on several threads.
+    rnd = random.Random(13)
+    big = bytes(rnd.choice(b"abcdefgh ") for _ in range(9 << 20))
+    for p in (a, b):
+        (p.parent / "product" / "big.bin").write_bytes(big)
     set_times(a.parent, 1_500_000_000)
     set_times(b.parent, 1_600_000_000)
-    sxbuild(a, "-o", tmp_path / "a.exe", "--stub", STUB, "--quiet", "--threads", "1")
+    sxbuild(a, "-o", tmp_path / "a.exe", "--stub", STUB, "--quiet", "--threads", "1",
+            "--set", "Files.File=" + str(a.parent / "product" / "big.bin"))
     time.sleep(1.1)
-    sxbuild(b, "-o", tmp_path / "b.exe", "--stub", STUB, "--quiet", "--threads", "4")
+    sxbuild(b, "-o", tmp_path / "b.exe", "--stub", STUB, "--quiet", "--threads", "4",
+            "--set", "Files.File=" + str(b.parent / "product" / "big.bin"))
     assert (tmp_path / "a.exe").read_bytes() == (tmp_path / "b.exe").read_bytes()
+    assert "big.bin" in sxbuild("--list", tmp_path / "a.exe").stdout
 
     # No FileDate: the date of the build.
     for p in (a, b):
