@@ -1,13 +1,12 @@
 // The builder's plan (sxbuild --plan) and its date without a clock: folder
 // macros expanded the way the setup expands them, every file with its
 // destination, the script's registry lines and links, the components, the
-// uninstall entry; a stamp date from SOURCE_DATE_EPOCH or the newest input.
+// uninstall entry; SOURCE_DATE_EPOCH read and converted.
 #include <gtest/gtest.h>
 
 #include "sxBuildDate.h"
 #include "sxPlan.h"
 #include "sxProject.h"
-#include "sxSign.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -213,54 +212,4 @@ TEST(BuildDate, SourceDateEpochIsCheckedAndConverted)
         EXPECT_THROW(SourceDateEpoch(s), EProjectError) << bad;
     }
     SetEpoch(nullptr);
-}
-
-TEST_F(PlanTest, StampDateWithoutFileDateComesFromEpochOrNewestInput)
-{
-    const char* text = "[Setup]\nStampDate=yes\n[Strings]\nSetupName=S\n[Files]\nFile=a.txt\nFile=docs/b.txt\n";
-    std::string p = Project(text);
-    auto stamp = [](const std::string& f, int64_t unix) {
-        fs::last_write_time(fs::path(f), fs::file_time_type::clock::now() +
-                                             std::chrono::seconds(unix - NewestModification({f})));
-    };
-    stamp(p, 1500000000);
-    stamp(Dir + "/a.txt", 1600000000);
-    stamp(Dir + "/docs/b.txt", 1500000500);
-    SetEpoch(nullptr);
-    EXPECT_EQ("2020-09-13 12:26:40", FormatDateTime(LoadProject(p).Header.FileDate));
-    SetEpoch("1700000000");
-    EXPECT_EQ("2023-11-14 22:13:20", FormatDateTime(LoadProject(p).Header.FileDate));
-    // A date in the project wins over both.
-    EXPECT_EQ("2024-05-01 12:00:00",
-              FormatDateTime(LoadProject(p, {"Setup.FileDate=2024-05-01 12:00"}).Header.FileDate));
-    SetEpoch("soon");
-    EXPECT_THROW(LoadProject(p), EProjectError);
-}
-
-TEST(Signing, CommandLineAndChecks)
-{
-    SetEpoch(nullptr);
-    TSignOptions o;
-    o.Certificate = "c.pem";
-    o.Key = "k.pem";
-    std::vector<std::string> want = {"osslsigncode", "sign", "-certs", "c.pem", "-key", "k.pem", "-h", "sha256",
-                                     "-in", "in.exe", "-out", "out.exe"};
-    EXPECT_EQ(want, SignCommand(o, "in.exe", "out.exe"));
-    o.PasswordFile = "pw";
-    o.TimestampUrl = "http://ts.invalid";
-    SetEpoch("1700000000");
-    want = {"osslsigncode", "sign", "-certs", "c.pem", "-key", "k.pem", "-h", "sha256", "-readpass", "pw",
-            "-ts", "http://ts.invalid", "-time", "1700000000", "-in", "in.exe", "-out", "out.exe"};
-    EXPECT_EQ(want, SignCommand(o, "in.exe", "out.exe"));
-    SetEpoch(nullptr);
-    TSignOptions missing;
-    missing.Key = "k.pem";
-    EXPECT_THROW(CheckSignOptions(missing), EStreamError);
-    o.Certificate = testing::TempDir() + "no-such-cert.pem";
-    try {
-        CheckSignOptions(o);
-        FAIL() << "a missing certificate passed";
-    } catch (const EStreamError& e) {
-        EXPECT_NE(std::string::npos, e.message().find("no-such-cert.pem")) << e.message();
-    }
 }
