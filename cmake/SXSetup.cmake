@@ -9,7 +9,8 @@
 # The project's install rules fill a staging folder; the package script
 # (SXSetupPackage.cmake) writes a setup project for it and runs sxbuild.
 #
-# Variables (all optional but the tools when they are not found):
+# Variables (all optional but the tools when they are not found; files are
+# named by absolute paths, e.g. ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE.txt):
 #   CPACK_SX_SXBUILD         the host sxbuild (default: found on the PATH)
 #   CPACK_SX_STUB            the setup.exe stub (default: sxbuild's own search)
 #   CPACK_SX_PRODUCT_NAME    product name (default: CPACK_PACKAGE_NAME)
