@@ -131,6 +131,8 @@ void CheckSignOptions(const TSignOptions& options)
     for (const std::string* f : {&options.Certificate, &options.Key, &options.PasswordFile})
         if (!f->empty() && !fs::is_regular_file(fs::path(*f), ec))
             throw EStreamError("Missing signing file: " + *f);
+    int64_t epoch = 0;
+    SourceDateEpoch(epoch);  // a malformed value is refused before the build
     if (FindTool().empty())
         throw EStreamError(
             "Cannot sign: osslsigncode is not installed or not on the PATH (Debian package osslsigncode)");
