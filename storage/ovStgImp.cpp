@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -15,11 +16,20 @@ void RandomId(uint8_t* id)
 {
     uint64_t seed = static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
     uint32_t entropy = 0;
-    try {
-        std::random_device device;
-        entropy = device();
-    } catch (const std::exception&) {
-        // No system entropy source: the clock alone still gives a fresh identifier.
+    // A reproducible build (SOURCE_DATE_EPOCH set) gets the same identifier
+    // on every run: no clock, no entropy.
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (epoch && *epoch) {
+        seed = 0;
+        for (const char* c = epoch; *c; ++c)
+            seed = seed * 131 + static_cast<unsigned char>(*c);
+    } else {
+        try {
+            std::random_device device;
+            entropy = device();
+        } catch (const std::exception&) {
+            // No system entropy source: the clock alone still gives a fresh identifier.
+        }
     }
     std::mt19937 gen(static_cast<uint32_t>(seed ^ (seed >> 32)) ^ entropy);
     for (int i = 0; i < 16; ++i)

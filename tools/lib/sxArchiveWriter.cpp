@@ -432,8 +432,10 @@ void WriteArchive(TSXHeader& header, const std::vector<std::string>& strings,
                 header.Files[i] = StreamLarge(sources[i], options, target, [&](int64_t step) {
                     done += step;
                     if (options.Progress)
-                        options.Progress(done, total);
+                        options.Progress(done, total, static_cast<int>(i), static_cast<int>(n));
                 });
+                if (options.Progress)
+                    options.Progress(done, total, static_cast<int>(i + 1), static_cast<int>(n));
                 continue;
             }
             TSlot slot;
@@ -452,7 +454,7 @@ void WriteArchive(TSXHeader& header, const std::vector<std::string>& strings,
             header.Files[i] = slot.Stored.Entry;
             done += sizes[i];
             if (options.Progress)
-                options.Progress(done, total);
+                options.Progress(done, total, static_cast<int>(i + 1), static_cast<int>(n));
         }
     } catch (...) {
         stopPool();

@@ -34,8 +34,9 @@ struct TArchiveOptions {
     int Level = 6;         // zlib level 1..9
     bool AutoStore = true; // store files that compression does not shrink
     int Threads = 0;       // worker threads; 0 = one per core
-    // Called on the calling thread: bytes of source data done, total.
-    std::function<void(int64_t done, int64_t total)> Progress;
+    // Called on the calling thread: bytes of source data done, total, and
+    // the files done of all.
+    std::function<void(int64_t done, int64_t total, int filesDone, int fileCount)> Progress;
 };
 
 // Fills Header.CheckLength / CheckBlock for password (empty: no block) and

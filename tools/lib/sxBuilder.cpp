@@ -122,6 +122,17 @@ TBuildResult BuildSetup(const TProject& project, const TBuildOptions& options)
         pe.SaveToStream(out);
         result.OutputBytes = out.GetSize();
     }
+    if (options.Sign) {
+        TTempFile signedTemp(options.Output + ".signed.part");
+        options.Sign(outTemp.name(), signedTemp.name());
+        {
+            TFileStream s(signedTemp.name(), fmOpenRead | fmShareDenyWrite);
+            result.OutputBytes = s.GetSize();
+        }
+        ReplaceOutputFile(signedTemp.name(), options.Output);
+        signedTemp.release();
+        return result;
+    }
     ReplaceOutputFile(outTemp.name(), options.Output);
     outTemp.release();
     return result;

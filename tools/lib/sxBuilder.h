@@ -17,7 +17,10 @@ struct TBuildOptions {
     std::string Stub;          // stub setup.exe (not needed with ArchiveOnly)
     bool ArchiveOnly = false;  // write the bare archive
     int Threads = 0;           // 0: one per core
-    std::function<void(int64_t done, int64_t total)> Progress;
+    std::function<void(int64_t done, int64_t total, int filesDone, int fileCount)> Progress;
+    // Signs the finished image (input) into a new file (output) before it
+    // takes the output's name; raises on failure (nothing is left then).
+    std::function<void(const std::string& input, const std::string& output)> Sign;
 };
 
 struct TBuildResult {

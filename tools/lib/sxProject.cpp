@@ -1,10 +1,11 @@
 #include "sxProject.h"
 
+#include "sxBuildDate.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -641,20 +642,9 @@ void TLoader::Finish()
             Fail(l.Where, "FileDate: expected YYYY-MM-DD HH:MM:SS (or a day number)");
     }
     h.StampDate = flag("stampdate", false);
-    if ((h.StampDate || flag("keepcopy", false)) && !has("filedate")) {
-        // No date given: the moment of the build, local time.
-        std::time_t now = std::time(nullptr);
-        std::tm tmv{};
-#ifdef _WIN32
-        localtime_s(&tmv, &now);
-#else
-        localtime_r(&now, &tmv);
-#endif
-        char buf[96];
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tmv.tm_year + 1900, tmv.tm_mon + 1,
-                      tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
-        ParseDateTime(buf, h.FileDate);
-    }
+    // No date given: the build's date, which is set below, once every input
+    // file is known.
+    bool dateFromInputs = (h.StampDate || flag("keepcopy", false)) && !has("filedate");
     h.KeepCopy = flag("keepcopy", false);
     h.CopyPath = text("copypath");
     h.CopyKey = text("copykey");
@@ -746,6 +736,13 @@ void TLoader::Finish()
         if (s.FolderIndex >= 0 && static_cast<size_t>(s.FolderIndex) >= h.Folders.size())
             Fail(FileLabel, "a file refers to a folder that does not exist");
     h.Options = o;
+    if (dateFromInputs) {
+        std::vector<std::string> inputs = {P.FileName, P.DialogLibrary, P.ClientLibrary, P.Icon};
+        for (const TArchiveSource& s : P.Files)
+            if (!s.Path.empty())
+                inputs.push_back(s.Path);
+        h.FileDate = BuildDateTime(inputs);
+    }
 
     P.Strings.assign(static_cast<size_t>(MaxString + 1), std::string());
     for (const auto& kv : StringLines)

@@ -3,11 +3,17 @@
 //
 //   sxbuild PROJECT.ini [-o OUT.exe] [--archive-only] [--quiet] [--stub PATH]
 //                       [--set Section.Key=Value]... [--silent] [--threads N]
+//                       [--sign-cert CERT --sign-key KEY [--sign-pass-file F]
+//                        [--timestamp-url URL]]
+//   sxbuild --plan PROJECT.ini [--set Section.Key=Value]...
 //   sxbuild --dump FILE [--verify] [--password PW]
 #include "sxBuilder.h"
 #include "sxDump.h"
+#include "sxPlan.h"
 #include "sxProject.h"
+#include "sxSign.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +37,9 @@ namespace {
 const char kUsage[] =
     "usage: sxbuild PROJECT.ini [-o OUT.exe] [--archive-only] [--quiet] [--stub PATH]\n"
     "                           [--set Section.Key=Value]... [--silent] [--threads N]\n"
+    "                           [--sign-cert CERT --sign-key KEY [--sign-pass-file F]\n"
+    "                            [--timestamp-url URL]]\n"
+    "       sxbuild --plan PROJECT.ini [--set Section.Key=Value]... [--silent]\n"
     "       sxbuild --dump FILE [--verify] [--password PW]\n"
     "       sxbuild --list FILE\n"
     "\n"
@@ -42,7 +51,12 @@ const char kUsage[] =
     "  --set S.K=V       override a key of the project (e.g. --set Setup.Silent=yes)\n"
     "  --silent          the same as --set Setup.Silent=yes (unattended setup)\n"
     "  --threads N       compression threads (default: one per core)\n"
-    "  --quiet           no progress display\n"
+    "  --quiet           no progress line, warnings or summary\n"
+    "  --sign-cert CERT  sign the setup with osslsigncode: certificate file\n"
+    "  --sign-key KEY    its private key\n"
+    "  --sign-pass-file F  file holding the key's password\n"
+    "  --timestamp-url URL  RFC 3161 timestamp server for the signature\n"
+    "  --plan PROJECT    print what the setup will do, build nothing\n"
     "  --dump FILE       print the header, strings and files of a setup or archive\n"
     "  --verify          with --dump: decode every file and check its size\n"
     "  --list FILE       one line per file of a setup or archive: size, folder, name\n";
@@ -80,36 +94,48 @@ std::string FindStub(const char* argv0)
     return std::string();
 }
 
-// Progress on a terminal: percent and throughput, at most ten times a second.
+// Progress on a terminal: files and bytes done and the rate, at most ten
+// times a second, and only once the build has run for a while (one second;
+// SXBUILD_PROGRESS_AFTER_MS changes that, for tests). The line is erased at
+// the end, so only the summary stays.
 class TProgress {
 public:
-    explicit TProgress(bool enabled) : Enabled(enabled), Start(Clock::now()), Last(Start) {}
-    void Update(int64_t done, int64_t total)
+    explicit TProgress(bool enabled) : Enabled(enabled), Start(Clock::now()), Last(Start)
+    {
+        if (const char* after = std::getenv("SXBUILD_PROGRESS_AFTER_MS"))
+            Delay = std::chrono::milliseconds(std::atol(after));
+    }
+    void Update(int64_t done, int64_t total, int files, int fileCount)
     {
         if (!Enabled)
             return;
         auto now = Clock::now();
-        if (done < total && now - Last < std::chrono::milliseconds(100))
+        if (now - Start < Delay || (Shown && now - Last < std::chrono::milliseconds(100)))
             return;
         Last = now;
         double secs = std::chrono::duration<double>(now - Start).count();
         double mbs = secs > 0 ? done / 1048576.0 / secs : 0;
-        int pct = total > 0 ? static_cast<int>(done * 100 / total) : 100;
-        std::fprintf(stderr, "\r  %3d%%  %8.1f MB of %.1f MB  %7.1f MB/s ", pct, done / 1048576.0,
-                     total / 1048576.0, mbs);
+        int width = std::snprintf(nullptr, 0, "  %d/%d files  %.1f of %.1f MB  %.1f MB/s", files, fileCount,
+                                  done / 1048576.0, total / 1048576.0, mbs);
+        std::fprintf(stderr, "\r  %d/%d files  %.1f of %.1f MB  %.1f MB/s%*s", files, fileCount,
+                     done / 1048576.0, total / 1048576.0, mbs, Width > width ? Width - width : 0, "");
+        Width = std::max(Width, width);
         std::fflush(stderr);
         Shown = true;
     }
     void End()
     {
         if (Shown)
-            std::fprintf(stderr, "\n");
+            std::fprintf(stderr, "\r%*s\r", Width, "");
+        std::fflush(stderr);
     }
 
 private:
     using Clock = std::chrono::steady_clock;
     bool Enabled;
     bool Shown = false;
+    int Width = 0;
+    std::chrono::milliseconds Delay{1000};
     Clock::time_point Start, Last;
 };
 
@@ -119,7 +145,8 @@ int main(int argc, char** argv)
 {
     std::string project, output, stub, dump, list, password;
     std::vector<std::string> overrides;
-    bool archiveOnly = false, quiet = false, verify = false;
+    bool archiveOnly = false, quiet = false, verify = false, plan = false;
+    TSignOptions sign;
     int threads = 0;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -140,6 +167,11 @@ int main(int argc, char** argv)
         else if (a == "--dump") dump = value("a file name");
         else if (a == "--list") list = value("a file name");
         else if (a == "--verify") verify = true;
+        else if (a == "--plan") plan = true;
+        else if (a == "--sign-cert") sign.Certificate = value("a certificate file");
+        else if (a == "--sign-key") sign.Key = value("a key file");
+        else if (a == "--sign-pass-file") sign.PasswordFile = value("a file name");
+        else if (a == "--timestamp-url") sign.TimestampUrl = value("a URL");
         else if (a == "--password") password = value("a password");
         else if (a == "-h" || a == "--help") { std::fputs(kUsage, stdout); return 0; }
         else if (!a.empty() && a[0] == '-') { std::fprintf(stderr, "sxbuild: unknown option %s\n%s", a.c_str(), kUsage); return 2; }
@@ -177,12 +209,24 @@ int main(int argc, char** argv)
         std::fputs(kUsage, stderr);
         return 2;
     }
+    if ((!sign.PasswordFile.empty() || !sign.TimestampUrl.empty()) && !sign.Enabled()) {
+        std::fprintf(stderr, "sxbuild: --sign-pass-file and --timestamp-url need --sign-cert and --sign-key\n");
+        return 2;
+    }
+    if (sign.Enabled() && (archiveOnly || plan)) {
+        std::fprintf(stderr, "sxbuild: only a setup program is signed (not with --archive-only or --plan)\n");
+        return 2;
+    }
 
     try {
         TProject p = LoadProject(project, overrides);
         if (!quiet)
             for (const std::string& w : p.Warnings)
                 std::fprintf(stderr, "sxbuild: warning: %s\n", w.c_str());
+        if (plan) {
+            std::fputs(MakePlan(p).c_str(), stdout);
+            return 0;
+        }
         TBuildOptions o;
         o.ArchiveOnly = archiveOnly;
         o.Threads = threads;
@@ -197,8 +241,16 @@ int main(int argc, char** argv)
         if (!archiveOnly) {
             o.Stub = !stub.empty() ? stub : (!p.Stub.empty() ? p.Stub : FindStub(argv[0]));
         }
-        TProgress progress(!quiet && SX_ISATTY(2));
-        o.Progress = [&](int64_t done, int64_t total) { progress.Update(done, total); };
+        if (sign.Enabled()) {
+            CheckSignOptions(sign);  // before the long part of the work
+            o.Sign = [&](const std::string& in, const std::string& out) { SignFile(sign, in, out); };
+        }
+        // Only a terminal on both outputs shows the line: a log or pipe never
+        // receives it.
+        TProgress progress(!quiet && SX_ISATTY(1) && SX_ISATTY(2));
+        o.Progress = [&](int64_t done, int64_t total, int files, int count) {
+            progress.Update(done, total, files, count);
+        };
         auto t0 = std::chrono::steady_clock::now();
         TBuildResult r;
         try {
@@ -212,7 +264,8 @@ int main(int argc, char** argv)
         if (!quiet)
             std::printf("%s: %d files, %.1f MB in, archive %.1f MB, %s %.1f MB, %.2f s\n", o.Output.c_str(),
                         r.FileCount, r.SourceBytes / 1048576.0, r.ArchiveBytes / 1048576.0,
-                        archiveOnly ? "written" : "setup", r.OutputBytes / 1048576.0, secs);
+                        archiveOnly ? "written" : (sign.Enabled() ? "signed setup" : "setup"),
+                        r.OutputBytes / 1048576.0, secs);
         return 0;
     } catch (const Exception& e) {
         return Fail(e.message());
