@@ -2,8 +2,8 @@
 project, the progress line (only on a terminal), signing with osslsigncode,
 and a setup made by CPack from a CMake project's install rules.
 
-The tests that install under Wine are marked `wine`; SX_NO_WINE=1 skips them
-on machines that cannot run 32-bit programs. The others run on the host."""
+The tests that install under Wine are marked `wine` and skipped on machines
+that cannot run 32-bit programs. The others run on the host."""
 import os
 import pty
 import random
@@ -15,13 +15,13 @@ from pathlib import Path
 
 import pytest
 
-from conftest import HOST, ROOT, WIN32, run_wine, wine_env
+from conftest import HOST, ROOT, WIN32, WINE_AVAILABLE, run_wine, wine_env
 
 SXBUILD = HOST / "tools" / "sxbuild"
 STUB = WIN32 / "setup" / "setup.exe"
 EXAMPLES = ROOT / "examples"
 
-wine = pytest.mark.skipif(os.environ.get("SX_NO_WINE") == "1", reason="SX_NO_WINE=1: Wine cannot run here")
+wine = pytest.mark.skipif(not WINE_AVAILABLE, reason="needs Wine, and this machine cannot run 32-bit x86 code")
 
 
 def run(args, env=None, check=True, cwd=None):
