@@ -1,0 +1,255 @@
+// The component setup manager against the real system: the INF text read by
+// the system's INI functions, the version rules on files with and without
+// version information, installation from local packages (read-only, with and
+// without WebSHA256, damaged), the component's setup script, a locked target,
+// and the unattended entries 255 and 256.
+#include "w32_utils_fixture.h"
+
+#include "CompSetup.h"
+#include "LogUtils.h"
+#include "ovSHA256.h"
+#include "ovStgImp.h"
+#include "ovUtils.h"
+#include "sxUtils.h"
+
+#include <memory>
+
+namespace {
+
+class CompSetup : public UtilsFixture {
+protected:
+    void SetUp() override
+    {
+        UtilsFixture::SetUp();
+        Manager().Reset();
+        Manager().TempNames = &TempNames;
+        Manager().TargetNames = &TargetNames;
+        Manager().ProductName = "Test Product";
+        SilentMode = true;
+        RunLog.clear();
+        MaxSeverity = 0;
+    }
+    void TearDown() override
+    {
+        Manager().Reset();
+        SilentMode = false;
+        RunLog.clear();
+        MaxSeverity = 0;
+        SetFileAttributesA(Path("pkg.stg").c_str(), FILE_ATTRIBUTE_NORMAL);
+        UtilsFixture::TearDown();
+    }
+    static TCompSetupManager& Manager() { return TCompSetupManager::Instance(); }
+
+    // A package with the given entries (name, content).
+    void MakePackage(const std::string& file, const std::vector<std::pair<std::string, std::string>>& entries)
+    {
+        TStgCreateOptions options;
+        options.Flags = stgPacked | stgScrambled;
+        TStgWriter writer(file, options);
+        for (const auto& e : entries)
+            writer.AddEntry(e.first, e.second.data(), static_cast<int32_t>(e.second.size()));
+        writer.Commit();
+    }
+    // Loads one component "Runtime" from the INF lines.
+    bool Load(const std::string& lines, const std::vector<std::string>& names = {"Runtime"})
+    {
+        WriteBytes(Path("comp.inf"), lines);
+        return Manager().LoadComponents(Path("comp.inf"), names);
+    }
+    // The usual component: a library and its script, its package pkg.stg.
+    std::string RuntimeInf(const std::string& extra = std::string())
+    {
+        return "[Runtime]\r\nLocalAddress=" + Path("pkg.stg") + "\r\nFileCount=2\r\nFile1=" + Path("out\\rt.dll") +
+               "\r\nFile2=" + Path("out\\rt.inf") + "\r\nOnDone.InfFile=" + Path("out\\rt.inf") + "\r\n" + extra;
+    }
+    std::string Script() const { return "[HKEY_CURRENT_USER]\r\n" + KeyPath + ":Installed=yes\r\n"; }
+    std::string ReadValue(const std::string& name)
+    {
+        char buffer[256] = {};
+        DWORD size = sizeof(buffer);
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, KeyPath.c_str(), 0, KEY_READ, &key))
+            return std::string();
+        LONG r = RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+        RegCloseKey(key);
+        return r == ERROR_SUCCESS ? std::string(buffer) : std::string();
+    }
+
+    std::vector<std::string> TempNames, TargetNames;
+};
+
+TEST_F(CompSetup, ReadsTheInfByTheSystemsRules)
+{
+    ASSERT_TRUE(Load("[other]\r\nWebSize=1\r\n[RUNTIME]\r\ndescription = The runtime \r\nWEBADDRESS=http://h/rt.stg\r\n"
+                     "LocalAddress=<WindowsDir>\\rt.stg\r\nWebSize=12x\r\nFileCount=3\r\n"
+                     "File1=<SystemDir>\\rt.dll,1.2.3.4 \r\nFile2=C:\\a,b\\c.txt\r\nOnDone.Param=-q <WindowsDir>\r\n"
+                     "websha256=AB\r\nWebSize=99\r\n"));
+    ASSERT_EQ(1u, Manager().Components.size());
+    const TCompSetupComponent& c = *Manager().Components[0];
+    EXPECT_EQ("Runtime", c.Name);
+    EXPECT_EQ("The runtime", c.Description);
+    EXPECT_EQ("http://h/rt.stg", c.WebAddress);
+    EXPECT_EQ(GetWindowsDir() + "\\rt.stg", c.LocalAddress);
+    EXPECT_EQ(12, c.WebSize);  // the leading number; the first of equal keys
+    EXPECT_EQ("-q <WindowsDir>", c.OnDoneParam);  // no macros in parameters
+    EXPECT_EQ("AB", c.WebSHA256);
+    ASSERT_EQ(3u, c.Files.size());
+    EXPECT_EQ(GetSystemDir() + "\\rt.dll", c.Files[0]->Path);
+    EXPECT_EQ("1.2.3.4", c.Files[0]->Version);  // the INI reader trims the value's end
+    EXPECT_EQ("C:\\a", c.Files[1]->Path);        // split at the first comma
+    EXPECT_EQ("b\\c.txt", c.Files[1]->Version);
+    EXPECT_EQ("", c.Files[2]->Path);  // absent although within FileCount
+}
+
+TEST_F(CompSetup, RefusesNamesAndCountsBeforeAnything)
+{
+    const std::vector<std::string> names[] = {{"..\\evil"}, {"Runtime", "a/b"}, {"C:x"}};
+    for (const auto& list : names) {
+        RunLog.clear();
+        Manager().Components.clear();
+        EXPECT_THROW(Load(RuntimeInf(), list), EAbort);
+        EXPECT_NE(std::string::npos, RunLog.find("Component Setup Extract Files Code 256")) << RunLog;
+        EXPECT_TRUE(Manager().Components.empty());
+    }
+    RunLog.clear();
+    EXPECT_THROW(Load("[Runtime]\r\nFileCount=100000\r\n"), EAbort);
+    EXPECT_NE(std::string::npos, RunLog.find("Code 256")) << RunLog;
+}
+
+TEST_F(CompSetup, VersionRulesOnRealFiles)
+{
+    // A system library with version information, and a text file without.
+    std::string library = GetSystemDir() + "\\kernel32.dll";
+    DWORD ignored = 0, size = GetFileVersionInfoSizeA(library.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> data(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(GetFileVersionInfoA(library.c_str(), 0, size, data.data()));
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length));
+    unsigned major = HIWORD(info->dwFileVersionMS), minor = LOWORD(info->dwFileVersionMS);
+    unsigned release = HIWORD(info->dwFileVersionLS), build = LOWORD(info->dwFileVersionLS);
+    ASSERT_GT(major, 1u);
+    WriteBytes(Path("plain.txt"), "no version");
+    auto v = [](unsigned a, unsigned b, unsigned c, unsigned d) {
+        return std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c) + "." + std::to_string(d);
+    };
+    struct Case {
+        std::string path, version;
+        bool installed;
+    } cases[] = {
+        {library, v(major, minor, release, build), true},
+        {library, v(major, minor, release, build + 1), false},
+        {library, v(major + 1, 0, 0, 0), false},
+        {library, v(major - 1, 99, 99, 99), true},  // an older major, whatever follows
+        {library, v(major, minor, release + 1, 0), false},
+        {library, "", true},
+        {library, "0.0.0.0", false},
+        {Path("plain.txt"), "9.9.9.9", true},  // no version information
+        {Path("missing.dll"), "", false},
+        {Path("missing.inf"), "", true},
+    };
+    for (const Case& c : cases) {
+        TCompSetupFile file;
+        file.Path = c.path;
+        file.Version = c.version;
+        EXPECT_EQ(c.installed, file.IsInstalled()) << c.path << "," << c.version;
+        EXPECT_TRUE(file.Evaluated);
+    }
+    TCompSetupFile bad;
+    bad.Path = library;
+    bad.Version = "1.x.0.0";
+    EXPECT_THROW(bad.IsInstalled(), EConvertError);
+}
+
+TEST_F(CompSetup, InstallsFromAReadOnlyLocalPackage)
+{
+    const std::string library("library bytes\r\n\0x", 17);
+    MakePackage(Path("pkg.stg"), {{"RT.DLL", library}, {"rt.inf", Script()}, {"other", "x"}});
+    SetFileAttributesA(Path("pkg.stg").c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(Load(RuntimeInf()));
+    Manager().Execute();  // unattended: a question would throw
+    EXPECT_EQ(csOK, Manager().Status);
+    EXPECT_EQ(library, ReadBytes(Path("out\\rt.dll")));
+    EXPECT_EQ(Script(), ReadBytes(Path("out\\rt.inf")));
+    EXPECT_EQ("yes", ReadValue("Installed"));
+    EXPECT_FALSE(Manager().Components[0]->Needed);
+    EXPECT_FALSE(Manager().NeedsDownload());
+    EXPECT_EQ(0, MaxSeverity) << RunLog;
+}
+
+TEST_F(CompSetup, PackageDigest)
+{
+    MakePackage(Path("pkg.stg"), {{"rt.dll", "lib"}, {"rt.inf", Script()}});
+    std::string bytes = ReadBytes(Path("pkg.stg"));
+    std::string digest = TSHA256::HexDigest(bytes.data(), bytes.size());
+    for (char& c : digest)
+        c = static_cast<char>(toupper(c));
+    ASSERT_TRUE(Load(RuntimeInf("WebSHA256=" + digest + "\r\n")));
+    Manager().Execute();
+    EXPECT_EQ(csOK, Manager().Status);
+    EXPECT_EQ("lib", ReadBytes(Path("out\\rt.dll")));
+
+    // One digit off: the package is never opened.
+    Manager().Reset();
+    DeleteFileA(Path("out\\rt.dll").c_str());
+    digest[10] = digest[10] == 'A' ? 'B' : 'A';
+    ASSERT_TRUE(Load(RuntimeInf("WebSHA256=" + digest + "\r\n")));
+    EXPECT_THROW(Manager().Execute(), EAbort);
+    EXPECT_EQ(csCorrupted, Manager().Status);
+    EXPECT_NE(std::string::npos, RunLog.find("Component Setup Extract Files Code 256")) << RunLog;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(Path("out\\rt.dll").c_str()));
+}
+
+TEST_F(CompSetup, UnattendedFailures)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> entries;  // none: no package
+        std::string damage;                                         // replaces the package's bytes
+        const char* tag;
+    } cases[] = {
+        {"no package", {}, "", "Component Setup Code 255"},
+        {"not a container", {}, "just text", "Component Setup Extract Files Code 256"},
+        {"lacks a file", {{"rt.inf", "[x]\r\n"}}, "", "Component Setup Extract Files Code 256"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Manager().Reset();
+        Manager().TempNames = &TempNames;
+        Manager().TargetNames = &TargetNames;
+        RunLog.clear();
+        MaxSeverity = 0;
+        DeleteFileA(Path("pkg.stg").c_str());
+        if (!c.entries.empty())
+            MakePackage(Path("pkg.stg"), c.entries);
+        if (!c.damage.empty())
+            WriteBytes(Path("pkg.stg"), c.damage);
+        ASSERT_TRUE(Load(RuntimeInf()));
+        EXPECT_THROW(Manager().Execute(), EAbort);
+        EXPECT_NE(std::string::npos, RunLog.find(c.tag)) << RunLog;
+        EXPECT_EQ(8, MaxSeverity);
+    }
+}
+
+TEST_F(CompSetup, LockedTargetIsRedirected)
+{
+    MakePackage(Path("pkg.stg"), {{"rt.dll", "new"}, {"rt.inf", Script()}});
+    CreateDirectoryA(Path("out").c_str(), nullptr);
+    WriteBytes(Path("out\\rt.dll"), "old");
+    ASSERT_TRUE(Load(RuntimeInf()));
+    // Required "0.0.0.0": missing although present, so it is replaced.
+    Manager().Components[0]->Files[0]->Version = "0.0.0.0";
+    HANDLE held = CreateFileA(Path("out\\rt.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    Manager().Execute();
+    CloseHandle(held);
+    EXPECT_EQ(csOK, Manager().Status);
+    ASSERT_EQ(1u, TempNames.size());
+    ASSERT_EQ(1u, TargetNames.size());
+    EXPECT_EQ(Path("out\\rt.dll"), TargetNames[0]);
+    EXPECT_EQ("new", ReadBytes(TempNames[0]));
+    EXPECT_EQ("old", ReadBytes(Path("out\\rt.dll")));
+}
+
+}  // namespace
