@@ -86,6 +86,35 @@ TCompVersion ReadFileVersion(const std::string& path)
     return version;
 }
 
+// Opens a package for hashing: others may read it, nobody may write it.
+HANDLE OpenForHash(const std::string& fileName)
+{
+    return CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+// True when the file's bytes hash to the 64 hex digits of hexDigest. A
+// digest that cannot be read matches nothing.
+bool HashMatches(HANDLE file, const std::string& hexDigest)
+{
+    uint8_t wanted[TSHA256::DigestSize];
+    if (!ParseSHA256Hex(hexDigest, wanted))
+        return false;
+    TSHA256 hash;
+    std::vector<uint8_t> buffer(65536);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+            return false;
+        if (got == 0)
+            break;
+        hash.Update(buffer.data(), got);
+    }
+    uint8_t digest[TSHA256::DigestSize];
+    hash.Final(digest);
+    return std::memcmp(digest, wanted, sizeof(digest)) == 0;
+}
+
 // One key of the INF file by the platform's INI rules; values up to 64 KiB.
 std::string ReadIniText(const std::string& fileName, const std::string& section, const std::string& key)
 {
@@ -319,35 +348,22 @@ bool TCompSetupManager::PackageMatchesHash(const TCompSetupComponent& component,
 {
     if (component.WebSHA256.empty())
         return true;
-    uint8_t wanted[TSHA256::DigestSize];
-    if (!ParseSHA256Hex(component.WebSHA256, wanted))
-        return false;  // a digest that cannot be read matches nothing
-    TFileHandle file(CreateFileA(packageFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.valid())
-        return false;
-    TSHA256 hash;
-    std::vector<uint8_t> buffer(65536);
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
-            return false;
-        if (got == 0)
-            break;
-        hash.Update(buffer.data(), got);
-    }
-    uint8_t digest[TSHA256::DigestSize];
-    hash.Final(digest);
-    return std::memcmp(digest, wanted, sizeof(digest)) == 0;
+    TFileHandle file(OpenForHash(packageFile));
+    return file.valid() && HashMatches(file.get(), component.WebSHA256);
 }
 
 bool TCompSetupManager::InstallFromPackage(TCompSetupComponent& component, const std::string& packageFile)
 {
     Logger().Add("START TCompSetupManager.InstallFromPackage");
     // A package that does not hash to the digest its description names is
-    // never opened.
-    if (!PackageMatchesHash(component, packageFile))
-        return false;
+    // never opened. The hashed handle stays open, denying writes, until the
+    // extraction is over: the bytes extracted are the bytes hashed.
+    TFileHandle hashed;
+    if (!component.WebSHA256.empty()) {
+        hashed.reset(OpenForHash(packageFile));
+        if (!hashed.valid() || !HashMatches(hashed.get(), component.WebSHA256))
+            return false;
+    }
     // Read-only: a package on a CD or a read-only share installs; one that
     // cannot be opened at all counts as corrupted.
     TStgHandle handle = nullptr;
