@@ -3,6 +3,7 @@
 // version information, installation from local packages (read-only, with and
 // without WebSHA256, damaged), the component's setup script, a locked target,
 // and the unattended entries 255 and 256.
+#include "w32_dialogs_driver.h"
 #include "w32_utils_fixture.h"
 
 #include "CompSetup.h"
@@ -10,8 +11,13 @@
 #include "ovSHA256.h"
 #include "ovStgImp.h"
 #include "ovUtils.h"
+#include "sxCompRules.h"
+#include "sxDialogObj.h"
+#include "sxFolderDlg.h"
+#include "sxResIDs.h"
 #include "sxUtils.h"
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -250,6 +256,85 @@ TEST_F(CompSetup, LockedTargetIsRedirected)
     EXPECT_EQ(Path("out\\rt.dll"), TargetNames[0]);
     EXPECT_EQ("new", ReadBytes(TempNames[0]));
     EXPECT_EQ("old", ReadBytes(Path("out\\rt.dll")));
+}
+
+// The download-method question: the program's own template even when the
+// dialogs come from another module, its text, the first choice selected, and
+// each way to close it.
+TEST_F(CompSetup, DownloadMethodQuestion)
+{
+    HMODULE saved = DialogModule;
+    DialogModule = GetModuleHandleA("kernel32.dll");  // holds no such template
+    struct Case {
+        const char* what;
+        std::function<void(HWND)> act;
+        int result;
+    } cases[] = {
+        {"OK at once", [](HWND d) { person::Click(d, SXID_OK); }, 1},
+        {"third, then OK",
+         [](HWND d) {
+             person::Click(d, SXID_NEED_LOCAL);
+             person::Click(d, SXID_OK);
+         },
+         3},
+        {"double click", [](HWND d) { person::Command(d, SXID_NEED_MANUAL, BN_DOUBLECLICKED); }, 2},
+        {"Cancel", [](HWND d) { person::Click(d, SXID_CANCEL); }, 0},
+        {"Close", [](HWND d) { PostMessageA(d, WM_SYSCOMMAND, SC_CLOSE, 0); }, 0},
+        {"Escape", [](HWND d) { person::Key(d, VK_ESCAPE); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string text;
+        bool firstChecked = false;
+        TDialogScript script("Ravudure Dudor", {[&](HWND d) {
+                                 text = person::Text(d, SXID_NEED_TEXT);
+                                 firstChecked = IsDlgButtonChecked(d, SXID_NEED_AUTO) == BST_CHECKED;
+                                 c.act(d);
+                                 return true;
+                             }});
+        int result = Manager().AskDownloadMethod("Line one\\n\\nLine two");
+        EXPECT_TRUE(script.Finished());
+        EXPECT_FALSE(script.TimedOut());
+        EXPECT_EQ(c.result, result);
+        EXPECT_EQ("Line one\r\n\r\nLine two", text);
+        EXPECT_TRUE(firstChecked);
+    }
+    DialogModule = saved;
+}
+
+// The download page: No writes nothing and leaves Status alone; Yes writes
+// the exact page of the missing components and ends the setup as cancelled.
+TEST_F(CompSetup, DownloadPage)
+{
+    SilentMode = false;
+    ASSERT_TRUE(Load("[Runtime]\r\nWebAddress=http://h/rt.stg\r\nWebSize=1536000\r\nFileCount=1\r\nFile1=" +
+                     Path("none.dll") + "\r\n[Extra]\r\nFileCount=0\r\n",
+                     {"Runtime", "Extra"}));
+    ASSERT_TRUE(Manager().NeedsDownload());
+    std::string page = JoinPath(GetSpecialFolderPath(0), "Download Components.htm");
+    DeleteFileA(page.c_str());
+    for (int button : {IDNO, IDYES}) {
+        std::string question;
+        TDialogScript script("Confirmation", {[&](HWND d) {
+                                 question = person::Text(d, 0xFFFF);  // the box's text
+                                 person::Click(d, button);
+                                 return true;
+                             }});
+        Manager().CreateDownloadPage();
+        EXPECT_TRUE(script.Finished());
+        EXPECT_EQ("Setup will create on your Windows Desktop \r\nthe HTML file \"Download Components.htm\"\r\nwith "
+                  "download instructions.\r\n\r\nDo you wish to proceed?",
+                  question);
+        if (button == IDNO) {
+            EXPECT_EQ(csOK, Manager().Status);
+            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(page.c_str()));
+        }
+    }
+    EXPECT_EQ(csCancelled, Manager().Status);
+    std::string expected = DownloadPageText(
+        "Test Product", DownloadPageRow("Runtime", FormatSize(1536000), "http://h/rt.stg"));
+    EXPECT_EQ(expected, ReadBytes(page));
+    DeleteFileA(page.c_str());
 }
 
 }  // namespace
