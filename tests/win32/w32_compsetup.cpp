@@ -14,6 +14,7 @@
 #include "sxCompRules.h"
 #include "sxDialogObj.h"
 #include "sxFolderDlg.h"
+#include "sxExtractSLComp.h"
 #include "sxResIDs.h"
 #include "sxUtils.h"
 
@@ -335,6 +336,56 @@ TEST_F(CompSetup, DownloadPage)
         "Test Product", DownloadPageRow("Runtime", FormatSize(1536000), "http://h/rt.stg"));
     EXPECT_EQ(expected, ReadBytes(page));
     DeleteFileA(page.c_str());
+}
+
+// The component step of the extractor: nothing written without components;
+// with them, the INF text and every reported package live in the run's own
+// folder, which is gone when the extractor is, also after an abort.
+TEST_F(CompSetup, ExtractorStepAndItsFolder)
+{
+    {
+        TSXExtractorSLComp extractor;
+        EXPECT_TRUE(extractor.InstallComponents());
+        EXPECT_EQ("", extractor.RunFolder());
+    }
+    WriteBytes(Path("present.txt"), "x");
+    std::string folder, reported;
+    for (bool missing : {false, true}) {
+        SCOPED_TRACE(missing ? "missing" : "present");
+        RunLog.clear();
+        {
+            TSXExtractorSLComp extractor;
+            extractor.Strings = {"Setup", "Prod"};
+            extractor.HeaderSL->Components = {"Runtime"};
+            extractor.HeaderSL->ComponentInf = {"[Runtime]", "FileCount=1",
+                                                "File1=" + Path(missing ? "absent.txt" : "present.txt")};
+            if (missing) {
+                EXPECT_THROW(extractor.InstallComponents(), EAbort);  // 255, unattended
+                EXPECT_NE(std::string::npos, RunLog.find("Component Setup Code 255")) << RunLog;
+            } else {
+                EXPECT_TRUE(extractor.InstallComponents());
+            }
+            folder = extractor.RunFolder();
+            ASSERT_NE("", folder);
+            EXPECT_EQ(folder, Manager().TempFolder);
+            EXPECT_EQ("Prod", Manager().ProductName);
+            // Only the folder is left: the INF text is deleted after reading.
+            WIN32_FIND_DATAA data;
+            HANDLE find = FindFirstFileA((folder + "*.tmp").c_str(), &data);
+            EXPECT_EQ(INVALID_HANDLE_VALUE, find);
+            if (find != INVALID_HANDLE_VALUE)
+                FindClose(find);
+            // A package the download reports, as the download thread does.
+            reported = folder + "Runtime.stg";
+            WriteBytes(reported, "package");
+            ASSERT_TRUE(Manager().OnFileDownloaded);
+            Manager().OnFileDownloaded(Manager().OnFileDownloadedContext, reported);
+        }
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(reported.c_str()));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(folder.c_str()));
+        EXPECT_FALSE(Manager().OnFileDownloaded);
+        Manager().Reset();
+    }
 }
 
 }  // namespace
