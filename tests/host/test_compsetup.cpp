@@ -11,6 +11,7 @@
 #include "sxCompRules.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -314,8 +315,10 @@ TEST(ComponentPackage, OpenedReadOnlyForExtraction)
     // An auto-compacting package with a deleted entry: opened for writing it
     // would be compacted in place; opened read-only it stays byte for byte,
     // and a read-only file installs.
-    const std::string package = testing::TempDir() + "comp_readonly.stg";
-    const std::string target = testing::TempDir() + "comp_readonly.dll";
+    // Names of this process: other test runs may share the folder.
+    const std::string base = testing::TempDir() + "comp_readonly_" + std::to_string(getpid());
+    const std::string package = base + ".stg";
+    const std::string target = base + ".dll";
     std::remove(package.c_str());
     TStgCreateOptions options;
     options.Flags = stgPacked | stgScrambled | stgAutoCompact;
