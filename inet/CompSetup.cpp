@@ -287,7 +287,7 @@ void TCompSetupManager::Execute()
     Logger().Add("START TCompSetupManager.Execute");
     ResolveLocalSetup(std::string());
     while (Status == csOK && NeedsDownload()) {
-        std::string question = FormatText(QuestionText, ProductName.c_str());
+        std::string question = DownloadQuestion();
         if (SilentMode)
             LogMessage(svError, "Component Setup Code 255", ConvertLineBreaks(question));  // ends the run
         switch (AskDownloadMethod(question)) {
@@ -308,6 +308,11 @@ void TCompSetupManager::Execute()
     if (Status == csOK)
         for (const auto& component : Components)
             RunOnDoneCommand(*component);
+}
+
+std::string TCompSetupManager::DownloadQuestion() const
+{
+    return FormatText(QuestionText, ProductName.c_str());
 }
 
 bool TCompSetupManager::NeedsDownload()

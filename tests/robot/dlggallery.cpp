@@ -2,10 +2,10 @@
 // the command line, and prints what it returned. The robot's tests drive it,
 // and the documentation's screenshots are taken of it.
 //
-//   dlggallery password|progress|message|confirm|license|folder|msgbox [--caption TEXT] [--seconds N]
+//   dlggallery password|progress|message|confirm|license|folder|msgbox|needdownload [--caption TEXT] [--seconds N]
 //
-// Prints "result=true" or "result=false" (and "folder=PATH", "tried=TEXT" or
-// "cancelled=1", "answer=ID" where they apply); the exit code is 0 for true, 1 for false,
+// Prints "result=true" or "result=false" (and "folder=PATH", "tried=TEXT",
+// "cancelled=1", "answer=ID" or "choice=N" where they apply); the exit code is 0 for true, 1 for false,
 // 2 for a usage error.
 #include <windows.h>
 
@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "CompSetup.h"
 #include "sxDialogs.h"
 #include "sxFolderDlg.h"
 #include "sxUtils.h"
@@ -115,6 +116,13 @@ int main(int argc, char** argv)
                                  Option(argc, argv, "--caption", "Error").c_str(), MB_ABORTRETRYIGNORE | MB_ICONERROR);
         std::printf("answer=%d\n", answer);
         result = answer == IDIGNORE;
+    } else if (which == "needdownload") {
+        // The component setup's download-method question.
+        TCompSetupManager& manager = TCompSetupManager::Instance();
+        manager.ProductName = "Acme Viewer";
+        int choice = manager.AskDownloadMethod(manager.DownloadQuestion());
+        std::printf("choice=%d\n", choice);
+        result = choice != 0;
     } else {
         std::fprintf(stderr, "dlggallery: unknown dialog %s\n", which.c_str());
         return 2;

@@ -66,3 +66,7 @@ robot click "License Agreement" 7; robot gone "License Agreement"; wait "$galler
 show folder "$caption"
 shoot folder "$caption"
 robot folder "$caption" --cancel; robot gone "$caption"; wait "$gallery" || true
+
+show needdownload "Ravudure Dudor"
+shoot need-download "Ravudure Dudor"
+robot click "Ravudure Dudor" 2; robot gone "Ravudure Dudor"; wait "$gallery" || true
