@@ -95,8 +95,9 @@ def test_question_and_cancel(tmp_path, area, robot):  # noqa: F811
         robot.wait(QUESTION_TITLE, timeout=30)
         controls = {c.id: c for c in robot.list(QUESTION_TITLE)}
         seen.update({cid: controls[cid].text for cid in (100, 101, 102, 103, 1, 2)})
-        # The first way is selected (BM_GETCHECK through the robot is not
-        # available; the default push button is OK).
+        # OK is the default button. (The robot cannot read a radio button's
+        # check; tests/win32/w32_compsetup.cpp checks that the first way is
+        # selected.)
         seen["default"] = controls[1].style & 0xF
         robot.click(QUESTION_TITLE, 2)
         final_message(robot, "Setup aborted.")
