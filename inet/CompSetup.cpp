@@ -26,8 +26,7 @@ const char* const CorruptedText =
     "The component \"%s\" in \\n\"%s\" is corrupted. Please try to download it again.\r\n\r\nIf problem persists, "
     "please contact Lumara support service.";
 const char* const BadDescriptionText =
-    "The description of the component \"%s\" is corrupted: a component name must be a plain file name.\\n\\nPlease "
-    "contact the product vendor.";
+    "The description of the component \"%s\" in this setup is corrupted.\\n\\nPlease contact the product vendor.";
 const char* const NotFoundText = "Could not find file \"%s\"";
 const char* const FolderTitle = "Please select folder containing required components...";
 const char* const DialogText =
@@ -249,7 +248,8 @@ bool TCompSetupManager::LoadComponents(const std::string& infFileName, const std
             ReportCorrupted(FormatStored(BadDescriptionText, name));
             return false;
         }
-    // The INI functions look a bare name up in the Windows folder.
+    // infFileName is a full path: the INI functions would look a bare name
+    // up in the Windows folder.
     for (const std::string& name : sectionNames) {
         std::unique_ptr<TCompSetupComponent> component(new TCompSetupComponent);
         component->Name = name;
