@@ -136,14 +136,14 @@ def test_version_rules(tmp_path, area):
         ("plain.txt,9.9.9.9", True),               # no version information
         ("lib.dll,1.2.3", True),                   # fewer than three dots
     ]
-    for spec, satisfied in cases:
-        name, version = spec.split(",")
+    for file_line, satisfied in cases:
+        name, version = file_line.split(",")
         code, entries = run(tmp_path, area, runtime_inf(area, [f"{win(area)}\\{name},{version}"]))
         if satisfied:
-            assert code == 0, (spec, entries)
+            assert code == 0, (file_line, entries)
         else:
-            assert code == 8, spec
-            assert ("Error", "Component Setup Code 255", QUESTION) in entries, (spec, entries)
+            assert code == 8, file_line
+            assert ("Error", "Component Setup Code 255", QUESTION) in entries, (file_line, entries)
     # A version that is not numbers ends the run as an unexpected error.
     code, entries = run(tmp_path, area, runtime_inf(area, [f"{win(area)}\\lib.dll,1.x.0.0"]))
     assert code == 8 and "Unexpected Error Code 264" in tags(entries), entries
