@@ -1,8 +1,8 @@
 // The component setup manager against the real system: the INF text read by
 // the system's INI functions, refused names, a locked target, the
-// download-method question, the download page and the extractor's step.
-// Installation from local packages, the version rules and the unattended
-// failures are proven end to end (tests/e2e/test_setup_components.py).
+// download-method question and the extractor's step. Installation from local
+// packages, the version rules, the unattended failures and the download page
+// are proven end to end (tests/e2e/test_setup_components*.py).
 #include "w32_dialogs_driver.h"
 #include "w32_utils_fixture.h"
 
@@ -10,9 +10,7 @@
 #include "LogUtils.h"
 #include "ovStgImp.h"
 #include "ovUtils.h"
-#include "sxCompRules.h"
 #include "sxDialogObj.h"
-#include "sxFolderDlg.h"
 #include "sxExtractSLComp.h"
 #include "sxResIDs.h"
 #include "sxUtils.h"
@@ -185,41 +183,6 @@ TEST_F(CompSetup, DownloadMethodQuestion)
         EXPECT_TRUE(firstChecked);
     }
     DialogModule = saved;
-}
-
-// The download page: No writes nothing and leaves Status alone; Yes writes
-// the exact page of the missing components and ends the setup as cancelled.
-TEST_F(CompSetup, DownloadPage)
-{
-    SilentMode = false;
-    ASSERT_TRUE(Load("[Runtime]\r\nWebAddress=http://h/rt.stg\r\nWebSize=1536000\r\nFileCount=1\r\nFile1=" +
-                     Path("none.dll") + "\r\n[Extra]\r\nFileCount=0\r\n",
-                     {"Runtime", "Extra"}));
-    ASSERT_TRUE(Manager().NeedsDownload());
-    std::string page = JoinPath(GetSpecialFolderPath(0), "Download Components.htm");
-    DeleteFileA(page.c_str());
-    for (int button : {IDNO, IDYES}) {
-        std::string question;
-        TDialogScript script("Confirmation", {[&](HWND d) {
-                                 question = person::Text(d, 0xFFFF);  // the box's text
-                                 person::Click(d, button);
-                                 return true;
-                             }});
-        Manager().CreateDownloadPage();
-        EXPECT_TRUE(script.Finished());
-        EXPECT_EQ("Setup will create on your Windows Desktop \r\nthe HTML file \"Download Components.htm\"\r\nwith "
-                  "download instructions.\r\n\r\nDo you wish to proceed?",
-                  question);
-        if (button == IDNO) {
-            EXPECT_EQ(csOK, Manager().Status);
-            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(page.c_str()));
-        }
-    }
-    EXPECT_EQ(csCancelled, Manager().Status);
-    std::string expected = DownloadPageText(
-        "Test Product", DownloadPageRow("Runtime", FormatSize(1536000), "http://h/rt.stg"));
-    EXPECT_EQ(expected, ReadBytes(page));
-    DeleteFileA(page.c_str());
 }
 
 // The component step of the extractor: nothing written without components;
