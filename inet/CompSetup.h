@@ -102,6 +102,8 @@ public:
     bool RunOnDoneInf(TCompSetupComponent& component);
     bool RunOnDoneCommand(TCompSetupComponent& component);
     int AskDownloadMethod(const std::string& text);
+    // The download-method question for ProductName, as stored ("\n" markers).
+    std::string DownloadQuestion() const;
     // True when the component names no WebSHA256 or the file hashes to it.
     bool PackageMatchesHash(const TCompSetupComponent& component, const std::string& packageFile);
 

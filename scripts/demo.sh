@@ -91,4 +91,37 @@ if [ -f "$WINEPREFIX/drive_c/setup.log" ]; then
 else
   echo "(no log written)"
 fi
-exit $rc
+
+# The second example: a product that needs a shared component. Its package is
+# a storage container made by stgtool and lies beside the setup, where the
+# component's LocalAddress (<ThisDir>) finds it in an unattended run.
+echo
+echo "== Building the example viewer's setup and its component package =="
+viewer="$out/viewer-setup.exe"
+package="$out/Example Runtime.stg"
+"$b/host/tools/stgtool" create "$package" examples/components/runtime/exrt.txt \
+    examples/components/runtime/exrt.inf --packed
+"$b/host/tools/stgtool" list "$package"
+"$b/host/tools/sxbuild" examples/example-components.ini -o "$viewer" --stub "$b/win32/setup/setup.exe" --silent --quiet
+echo "$viewer: $(stat -c %s "$viewer") bytes"
+
+echo
+echo "== Installing the viewer unattended: wine viewer-setup.exe =="
+rm -f "$WINEPREFIX/drive_c/viewer-setup.log"
+set +e
+wine "$viewer"
+rc2=$?
+set -e
+wineserver -w || true
+echo "viewer-setup.exe exit code: $rc2"
+shared="$WINEPREFIX/drive_c/Program Files/Common Files/Orvale Shared/Example Runtime"
+echo "The component's files:"
+ls -l "$shared" 2>/dev/null || echo "  (none in $shared)"
+wine reg query 'HKCU\Software\Orvale Systems\Example Runtime' 2>/dev/null | tr -d '\r' || true
+if [ -f "$WINEPREFIX/drive_c/viewer-setup.log" ]; then
+  echo "Run log C:\\viewer-setup.log:"
+  tr -d '\r' < "$WINEPREFIX/drive_c/viewer-setup.log"
+  echo
+fi
+[ "$rc" -ne 0 ] && exit $rc
+exit $rc2

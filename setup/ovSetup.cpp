@@ -1,6 +1,6 @@
 // The program's entry: creates the extractor, drives it, absorbs every error
 // and sets the exit code. Everything else lives in the runtime library.
-#include "sxExtractSL.h"
+#include "sxExtractSLComp.h"
 #include "sxUtils.h"
 
 #include <windows.h>
@@ -12,7 +12,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     CoInitialize(nullptr);
     // One optional argument: a file whose resources hold the archive.
     std::string argument = __argc > 1 && __argv[1] ? __argv[1] : "";
-    int code = RunSetup([] { return std::unique_ptr<TSXExtractor>(new TSXExtractorSL); }, argument,
+    int code = RunSetup([] { return std::unique_ptr<TSXExtractor>(new TSXExtractorSLComp); }, argument,
                         RunLogFileName(GetThisFile()));
     CoUninitialize();
     return code;

@@ -199,13 +199,13 @@ bool TovFileStg::CheckPassword(const TStgHeader& header, const std::string& pass
     return len == cut.size() && std::memcmp(check, cut.data(), len) == 0;
 }
 
-uint16_t TovFileStg::Open(const std::string& fileName, const std::string& password)
+uint16_t TovFileStg::Open(const std::string& fileName, const std::string& password, bool readOnly)
 {
     if (OpenFlag)
         return stgErrAlreadyOpen;
     Password = password.substr(0, kStgPasswordMax);
     FFileName = fileName;
-    Stream.reset(new TFileStream(fileName, fmOpenReadWrite | fmShareExclusive));
+    Stream.reset(new TFileStream(fileName, readOnly ? fmOpenRead | fmShareDenyWrite : fmOpenReadWrite | fmShareExclusive));
     OpenFlag = true;
     uint16_t code = ReadHeader();
     if (code == stgOk) {
@@ -225,7 +225,7 @@ uint16_t TovFileStg::Open(const std::string& fileName, const std::string& passwo
         Close();
         return stgErrPassword;
     }
-    if ((FHeader.Flags & stgAutoCompact) && !CompactedFlag)
+    if ((FHeader.Flags & stgAutoCompact) && !CompactedFlag && !readOnly)
         Compact();
     return stgOk;
 }

@@ -77,7 +77,10 @@ public:
     // 9 (already open). A file that cannot be opened for reading and writing
     // raises EFOpenError "Cannot open file %s"; a failure while compacting
     // raises too (the container is then closed and its file left as it was).
-    uint16_t Open(const std::string& fileName, const std::string& password);
+    // readOnly: the file is opened for reading only (others may read it too)
+    // and never written: no compaction, so a package on read-only media or
+    // a read-only share can be extracted.
+    uint16_t Open(const std::string& fileName, const std::string& password, bool readOnly = false);
     // Closes the file; if the directory was written, sets the file's date to now.
     void Close();
     // 0 and a filled search record, or 14. The record's context is attached

@@ -25,7 +25,9 @@ TovFileStg* AsContainer(TStgHandle handle)
 
 }  // namespace
 
-uint16_t StgOpen(const char* fileName, const char* password, TStgHandle* handle)
+namespace {
+
+uint16_t OpenContainer(const char* fileName, const char* password, bool readOnly, TStgHandle* handle)
 {
     if (handle)
         *handle = nullptr;
@@ -33,7 +35,7 @@ uint16_t StgOpen(const char* fileName, const char* password, TStgHandle* handle)
     if (name.empty() || !FileExists(name))
         return stgErrNoFile;
     std::unique_ptr<TovFileStg> container(new TovFileStg);
-    uint16_t code = container->Open(name, password ? password : "");
+    uint16_t code = container->Open(name, password ? password : "", readOnly);
     if (code != stgOk)
         return code;
     OpenHandles().push_back(container.get());
@@ -43,6 +45,18 @@ uint16_t StgOpen(const char* fileName, const char* password, TStgHandle* handle)
         StgClose(container.get());
     container.release();
     return stgOk;
+}
+
+}  // namespace
+
+uint16_t StgOpen(const char* fileName, const char* password, TStgHandle* handle)
+{
+    return OpenContainer(fileName, password, false, handle);
+}
+
+uint16_t StgOpenReadOnly(const char* fileName, const char* password, TStgHandle* handle)
+{
+    return OpenContainer(fileName, password, true, handle);
 }
 
 uint16_t StgClose(TStgHandle handle)

@@ -20,6 +20,10 @@ typedef void* TStgHandle;
 // reading and writing (locked, read-only) raises EFOpenError "Cannot open
 // file %s", and so does a failure while compacting: callers catch Exception.
 uint16_t StgOpen(const char* fileName, const char* password, TStgHandle* handle);
+// The same for reading only: the file is never written (no compaction), so
+// a container on read-only media opens. A file that cannot be opened for
+// reading raises EFOpenError like StgOpen.
+uint16_t StgOpenReadOnly(const char* fileName, const char* password, TStgHandle* handle);
 uint16_t StgClose(TStgHandle handle);
 // filter: null finds the first record whatever its attributes. The search
 // record's context is attached also when nothing matches; StgFindClose releases it.

@@ -19,6 +19,14 @@
 #define SXID_ICON 13           // the dialog's icon (a static SS_ICON control)
 #define SXID_PROGRESS 104      // "DLG_PROGRESS": the progress bar (range 0 to 100)
 
+// "NEED_DOWNLOAD_DLG", the download-method question of the component setup.
+// The radio buttons' identifiers minus 100 are the choices 1 to 3.
+#define SXID_NEED_TEXT 100     // the question
+#define SXID_NEED_AUTO 101     // download automatically
+#define SXID_NEED_MANUAL 102   // download manually (the download page)
+#define SXID_NEED_LOCAL 103    // use local files
+#define SXID_NEED_ICON 150
+
 #ifndef RC_INVOKED
 
 // Dialog template names (string resource names, as the templates are stored).
@@ -27,6 +35,7 @@
 #define SX_DLG_NOTIFY "DLG_NOTIFY"
 #define SX_DLG_CONFIRM "DLG_CONFIRM"
 #define SX_DLG_LICENSE "DLG_LICENSE"
+#define SX_DLG_NEED_DOWNLOAD "NEED_DOWNLOAD_DLG"
 
 // Icon group names carried by the program.
 #define SX_ICON_MAIN "MAINICON"

@@ -30,7 +30,7 @@ protected:
         Write("src/c.bin", "c");
         Write("src/sub/d.txt", "delta");
         Write("license.txt", "Line one\r\nLine two\n\n");
-        Write("comp.inf", "[Comp]\r\nFile=x.dll\r\n\r\nVersion=1,0");
+        Write("comp.inf", "[Comp]\r\nFileCount=1\r\n\r\nFile1=x.dll,1.0.0.0\r\n[Other]");
         Write("setup.inf", "[HKEY_CURRENT_USER]\n");
         Write("dialogs.dll", "MZ-dialogs");
         Write("client.dll", "MZ-client");
@@ -151,7 +151,7 @@ TEST_F(ProjectTest, EveryKeyReachesTheHeader)
     EXPECT_EQ("Software\\<ProductName>", h.CopyKey);
     EXPECT_EQ((std::vector<std::string>{"<ProductName> Beta"}), h.PreviousProducts);
     EXPECT_EQ((std::vector<std::string>{"Comp", "Other"}), h.Components);
-    EXPECT_EQ((std::vector<std::string>{"[Comp]", "File=x.dll", "", "Version=1,0"}), h.ComponentInf);
+    EXPECT_EQ((std::vector<std::string>{"[Comp]", "FileCount=1", "", "File1=x.dll,1.0.0.0", "[Other]"}), h.ComponentInf);
     EXPECT_EQ(9, p.CompressionLevel);
     EXPECT_EQ(Dir + "/dialogs.dll", p.DialogLibrary);
     EXPECT_EQ(Dir + "/client.dll", p.ClientLibrary);
@@ -252,6 +252,7 @@ TEST_F(ProjectTest, MistakesNameTheFileAndLine)
         {"[Strings]\nSetupName=S\n[Setup]\nScript=src/*.txt\n", 4, "single file"},
         {"[Strings]\nSetupName=S\nLicenseTextFile=nothere.txt\n", 3, "missing source file"},
         {"[Strings]\nSetupName=S\n[Version]\nFileVersion=1.2.3.4.5\n", 4, "four numbers"},
+        {"[Strings]\nSetupName=S\n[Components]\nComponent=..\\evil\n", 4, "not a plain file name"},
         {longPassword.c_str(), 4, "127"},
         {"[Setup]\nAskFolder=no\n", 0, "no text"},
     };
@@ -292,4 +293,18 @@ TEST(ProjectDates, DayNumbers)
     EXPECT_FALSE(ParseDateTime("2024-05-01 25:00", d));
     EXPECT_FALSE(ParseDateTime("2024-05-01x", d));
     EXPECT_EQ("2024-05-01 12:00:00", FormatDateTime(45413.5));
+}
+
+// The component INF text is checked against the components the project
+// lists; what the setup would misread is a warning naming the INF file's line.
+TEST_F(ProjectTest, ComponentInfProblemsAreWarnings)
+{
+    Write("bad.inf", "[Comp]\r\nWebSize=12k\r\nFile1=x.dll,1.x.0.0\r\nWebSHA256=00\r\n");
+    TProject p = LoadProject(
+        Project(std::string(kMinimal) + "[Setup]\nComponentInf=bad.inf\n[Components]\nComponent=Comp\nComponent=Gone\n"));
+    ASSERT_EQ(4u, p.Warnings.size());
+    EXPECT_EQ(0u, p.Warnings[0].find("bad.inf:2: 'websize' must be a decimal number")) << p.Warnings[0];
+    EXPECT_EQ(0u, p.Warnings[1].find("bad.inf:3: the version '1.x.0.0'")) << p.Warnings[1];
+    EXPECT_EQ(0u, p.Warnings[2].find("bad.inf:4: WebSHA256 must be 64 hex digits")) << p.Warnings[2];
+    EXPECT_EQ(0u, p.Warnings[3].find("bad.inf: component 'Gone' has no section")) << p.Warnings[3];
 }

@@ -2,14 +2,14 @@
 // the command line, and prints what it returned. The robot's tests drive it,
 // and the documentation's screenshots are taken of it.
 //
-//   dlggallery password|progress|message|confirm|license|folder|msgbox|inetsetup [--caption TEXT] [--seconds N]
+//   dlggallery password|progress|message|confirm|license|folder|msgbox|inetsetup|needdownload [--caption TEXT] [--seconds N]
 //
 // inetsetup: the component download list; OK switches it to its progress
 // look (progress texts, bar and animation), Cancel ends it (result=false),
 // the command 200 ends it with 7 (result=true); prints "ended=N".
 //
-// Prints "result=true" or "result=false" (and "folder=PATH", "tried=TEXT" or
-// "cancelled=1", "answer=ID" where they apply); the exit code is 0 for true, 1 for false,
+// Prints "result=true" or "result=false" (and "folder=PATH", "tried=TEXT",
+// "cancelled=1", "answer=ID" or "choice=N" where they apply); the exit code is 0 for true, 1 for false,
 // 2 for a usage error.
 #include <windows.h>
 
@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "CompSetup.h"
 #include "iNetDlg.h"
 #include "sxDialogs.h"
 #include "sxFolderDlg.h"
@@ -158,6 +159,13 @@ int main(int argc, char** argv)
         const int ended = ShowInetSetup();
         std::printf("ended=%d\n", ended);
         result = ended == 7;
+    } else if (which == "needdownload") {
+        // The component setup's download-method question.
+        TCompSetupManager& manager = TCompSetupManager::Instance();
+        manager.ProductName = "Acme Viewer";
+        int choice = manager.AskDownloadMethod(manager.DownloadQuestion());
+        std::printf("choice=%d\n", choice);
+        result = choice != 0;
     } else {
         std::fprintf(stderr, "dlggallery: unknown dialog %s\n", which.c_str());
         return 2;

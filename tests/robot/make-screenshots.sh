@@ -74,3 +74,7 @@ robot click "Ravudure Dudor" 1
 sleep 1
 shoot inet-setup-progress "Ravudure Dudor"
 robot command "Ravudure Dudor" 200; robot gone "Ravudure Dudor"; wait "$gallery" || true
+
+show needdownload "Ravudure Dudor"
+shoot need-download "Ravudure Dudor"
+robot click "Ravudure Dudor" 2; robot gone "Ravudure Dudor"; wait "$gallery" || true

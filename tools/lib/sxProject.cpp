@@ -1,6 +1,7 @@
 #include "sxProject.h"
 
 #include "sxBuildDate.h"
+#include "sxCompRules.h"
 
 #include <algorithm>
 #include <cmath>
@@ -532,6 +533,10 @@ void TLoader::Apply()
         } else if (l.Section == "components") {
             if (Lower(l.Key) != "component")
                 Fail(l.Where, "[Components] takes 'Component = NAME' lines, not '" + l.Key + "'");
+            // The setup names the downloaded package after the component and
+            // refuses a name that could lead it out of its folder.
+            if (!IsPlainComponentName(Text(l)))
+                Fail(l.Where, "component name '" + Text(l) + "' is not a plain file name (empty, or holds \\ / : or ..)");
             P.Header.Components.push_back(Text(l));
         } else if (l.Section == "version") {
             ApplyVersion(l);
@@ -687,6 +692,17 @@ void TLoader::Finish()
     }
     if (h.ComponentInf.size() > 0xFFFF || h.Components.size() > 0xFFFF)
         Fail(FileLabel, "more than 65535 components or component INF lines");
+    // The INF text is read by the setup only at run time: what it would
+    // misread is reported now, as warnings ("comp.inf:3: ...").
+    if (!h.Components.empty()) {
+        std::string label = has("componentinf") ? get("componentinf").Value : FileLabel + ": ComponentInf";
+        for (const std::string& problem : CheckComponentInf(h.ComponentInf, h.Components)) {
+            if (problem.compare(0, 5, "line ") == 0)
+                P.Warnings.push_back(label + ":" + problem.substr(5));
+            else
+                P.Warnings.push_back(label + ": " + problem);
+        }
+    }
 
     // The setup script travels as a file of the archive.
     if (has("script") && !get("script").Value.empty()) {
