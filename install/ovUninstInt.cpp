@@ -15,7 +15,7 @@ namespace {
 
 // Counts the shared uninstaller for this product, once: the product's key
 // (open in reg) remembers the path it counted.
-void CountSharedUninstaller(TRegistry& reg, const std::string& path)
+void CountSharedUninstaller(TRegistry& reg, const std::string& path, bool fileExisted)
 {
     bool counted = false;
     try {
@@ -35,7 +35,7 @@ void CountSharedUninstaller(TRegistry& reg, const std::string& path)
         // Not a count (damaged): start over from this product.
         exists = false;
     }
-    shared.WriteInteger(path, static_cast<int32_t>(RaiseSharedCount(exists, count, counted)));
+    shared.WriteInteger(path, static_cast<int32_t>(RaiseSharedCount(exists, count, counted, fileExisted)));
     shared.CloseKey();
     reg.WriteString(SharedCountMarker, path);
 }
@@ -77,7 +77,7 @@ void TUninstallINF::RegisterUninstall(const std::string& recordFileName)
     if (!URLInfoAbout.empty())
         reg.WriteString("URLInfoAbout", URLInfoAbout);
     if (!SharedUninstaller.empty())
-        CountSharedUninstaller(reg, SharedUninstaller);
+        CountSharedUninstaller(reg, SharedUninstaller, SharedUninstallerExisted);
     reg.WriteInteger("NoModify", 1);
     reg.WriteInteger("NoRepair", 1);
     reg.CloseKey();

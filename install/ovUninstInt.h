@@ -53,6 +53,7 @@ public:
     std::string Publisher;
     std::string URLInfoAbout;
     std::string SharedUninstaller;          // full path of the shared uninstaller this run installed
+    bool SharedUninstallerExisted = false;  // it was there before this run
 
     // Writes the product's registry entries and sets UninstallKey; does
     // nothing when ProgramName is empty. Raises ERegistryException when the

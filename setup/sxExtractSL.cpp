@@ -190,6 +190,9 @@ bool TSXExtractorSL::PrepareFile(std::string& path, const TFileInfo& entry)
 
 void TSXExtractorSL::PrepareTarget(std::string& path)
 {
+    // Whether the shared uninstaller was there before decides how it is counted.
+    if (SameText(path, ExpandMacros(UninstallerPath)))
+        Uninstall->SharedUninstallerExisted = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     DeleteOrRedirect(path, &LockedTemp, &LockedTarget);
 }
 

@@ -130,10 +130,10 @@ bool MayRemoveWhenEmpty(const std::string& subPath)
     return !subPath.empty() && !InList(subPath, SystemKeys, sizeof SystemKeys / sizeof *SystemKeys);
 }
 
-uint32_t RaiseSharedCount(bool exists, uint32_t count, bool counted)
+uint32_t RaiseSharedCount(bool exists, uint32_t count, bool counted, bool fileExisted)
 {
     if (!exists)
-        return 1;  // whatever this product once counted was removed by hand
+        return fileExisted && !counted ? 2 : 1;
     if (counted)
         return count == 0 ? 1 : count;
     return count == 0xFFFFFFFFu ? count : count + 1;

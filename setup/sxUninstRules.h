@@ -37,8 +37,11 @@ extern const char* const SharedDLLsKey;       // "Software\Microsoft\Windows\Cur
 extern const char* const SharedCountMarker;   // "SharedUninstaller"
 
 // The count after an install: `exists` and `count` describe the value as
-// found, `counted` tells that this product raised it before.
-uint32_t RaiseSharedCount(bool exists, uint32_t count, bool counted);
+// found, `counted` tells that this product raised it before, `fileExisted`
+// that the file was there before this run. A file found without a count has
+// an owner nobody counted: it is counted too (the count starts at 2), so
+// that this product's uninstall does not take the file from under it.
+uint32_t RaiseSharedCount(bool exists, uint32_t count, bool counted, bool fileExisted);
 
 struct TSharedRelease {
     bool Change = false;    // write Count (or remove the value at zero)

@@ -102,7 +102,7 @@ TEST(UninstRules, SharedCountFollowsTheProducts)
     uint32_t count = 0;
     bool aCounted = false, bCounted = false;
     auto install = [&](bool& counted) {
-        count = RaiseSharedCount(exists, count, counted);
+        count = RaiseSharedCount(exists, count, counted, exists);
         exists = true;
         counted = true;
     };
@@ -130,16 +130,26 @@ TEST(UninstRules, SharedCountFollowsTheProducts)
     install(aCounted);
     EXPECT_EQ(1u, count);
     EXPECT_TRUE(uninstall(aCounted));
+
+    // A file that an uncounted setup left: this product's uninstall keeps it.
+    count = RaiseSharedCount(false, 0, false, true);
+    exists = true;
+    aCounted = true;
+    EXPECT_FALSE(uninstall(aCounted));
+    EXPECT_EQ(1u, count);
 }
 
 TEST(UninstRules, SharedCountEdges)
 {
     // Another installer's count is kept and raised, never reset.
-    EXPECT_EQ(4u, RaiseSharedCount(true, 3, false));
-    EXPECT_EQ(3u, RaiseSharedCount(true, 3, true));
-    EXPECT_EQ(1u, RaiseSharedCount(true, 0, true));
-    EXPECT_EQ(1u, RaiseSharedCount(false, 7, true));
-    EXPECT_EQ(0xFFFFFFFFu, RaiseSharedCount(true, 0xFFFFFFFFu, false));
+    EXPECT_EQ(4u, RaiseSharedCount(true, 3, false, true));
+    EXPECT_EQ(3u, RaiseSharedCount(true, 3, true, true));
+    EXPECT_EQ(1u, RaiseSharedCount(true, 0, true, true));
+    EXPECT_EQ(0xFFFFFFFFu, RaiseSharedCount(true, 0xFFFFFFFFu, false, true));
+    // No count: a file that was there belongs to someone uncounted as well.
+    EXPECT_EQ(1u, RaiseSharedCount(false, 0, false, false));
+    EXPECT_EQ(2u, RaiseSharedCount(false, 0, false, true));
+    EXPECT_EQ(1u, RaiseSharedCount(false, 7, true, true));  // this product's count removed by hand
 
     // A product that never raised it, or a value removed by hand: no change,
     // and the file stays (its owners are unknown).
