@@ -82,3 +82,13 @@ make_icon uninst \
   -stroke '#7a0f14' -strokewidth 3 -fill '#d8353b' \
   -draw 'polygon 38,44 58,44 58,24 70,24 48,2 26,24 38,24'
 echo "icon written to $out/uninst.ico"
+
+# The example product's icon (examples/app/example.ico): a page of text.
+out="$root/examples/app"
+make_icon main \
+  -stroke '#3a3a3a' -strokewidth 3 -fill '#ffffff' -draw 'polygon 18,6 62,6 80,24 80,90 18,90' \
+  -fill '#d0d0d0' -draw 'polygon 62,6 62,24 80,24' \
+  -stroke '#2f7de1' -strokewidth 5 -draw 'line 28,38 70,38' -draw 'line 28,52 70,52' \
+  -draw 'line 28,66 70,66' -draw 'line 28,80 56,80'
+mv "$out/main.ico" "$out/example.ico"
+echo "icon written to $out/example.ico"
