@@ -98,8 +98,17 @@ void TUninstallINF::WriteUninstallInfo(const std::string& recordFileName)
     RegisterUninstall(recordFileName);
     if (!Files.empty())
         ReplaceIniSection(recordFileName, "Files", Files);
-    if (!Folders.empty())
-        ReplaceIniSection(recordFileName, "Folders", Folders);
+    if (!Folders.empty()) {
+        // Installed again over itself: the folders the earlier run made
+        // existed for this one, and are still the product's to remove.
+        std::vector<std::string> earlier;
+        try {
+            earlier = SectionLines(SplitLines(LoadStringFromFile(recordFileName)), "Folders");
+        } catch (const Exception&) {
+            earlier.clear();  // no earlier record
+        }
+        ReplaceIniSection(recordFileName, "Folders", MergeRecordedFolders(earlier, Folders));
+    }
 
     auto ini = std::make_unique<TIniFile>(recordFileName);
     // The system caches INI files: flush whatever was written, also when a

@@ -119,6 +119,39 @@ bool MissingFolders(const std::string& path, const std::function<bool(const std:
     return true;
 }
 
+std::vector<std::string> SectionLines(const std::vector<std::string>& text, const std::string& section)
+{
+    std::vector<std::string> lines;
+    bool inside = false;
+    for (const std::string& raw : text) {
+        std::string line = Trimmed(raw);
+        if (!line.empty() && line.front() == '[' && line.back() == ']') {
+            inside = SameTextNoCase(Trimmed(line.substr(1, line.size() - 2)), section);
+            continue;
+        }
+        if (inside && !line.empty())
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> MergeRecordedFolders(const std::vector<std::string>& earlier,
+                                              const std::vector<std::string>& now)
+{
+    std::vector<std::string> merged;
+    auto add = [&](const std::string& folder) {
+        for (const std::string& f : merged)
+            if (SameTextNoCase(f, folder))
+                return;
+        merged.push_back(folder);
+    };
+    for (const std::string& f : earlier)
+        add(f);
+    for (const std::string& f : now)
+        add(f);
+    return merged;
+}
+
 bool IsProtectedKey(const std::string& subPath)
 {
     return subPath.empty() || InList(subPath, SystemKeys, sizeof SystemKeys / sizeof *SystemKeys) ||

@@ -28,6 +28,17 @@ bool IsProtectedKey(const std::string& subPath);
 // keys ("Software", "Software\Microsoft", ...) never go.
 bool MayRemoveWhenEmpty(const std::string& subPath);
 
+// The lines of [section] (header found without regard to case) of a
+// record's text, blanks around them dropped, empty lines passed over.
+std::vector<std::string> SectionLines(const std::vector<std::string>& text, const std::string& section);
+// The folders to record when a product is installed again over an earlier
+// record of its own: the earlier folders (the earlier run made them; this run
+// found them existing) and then this run's, each once (compared without
+// regard to case). Outermost first still holds: this run made its folders
+// after the earlier ones existed.
+std::vector<std::string> MergeRecordedFolders(const std::vector<std::string>& earlier,
+                                              const std::vector<std::string>& now);
+
 // The shared uninstaller is counted as the system counts shared files: one
 // DWORD per full path under SharedDLLsKey, raised once per product that
 // carries it. The product's own key remembers that it raised the count

@@ -67,6 +67,24 @@ TEST(UninstRules, MissingFoldersRefusesOtherForms)
     }
 }
 
+// A reinstall over an earlier record keeps the folders that the first run
+// made (the second found them existing) ahead of its own.
+TEST(UninstRules, ReinstallKeepsTheEarlierRecordedFolders)
+{
+    const std::vector<std::string> record = {
+        "[Files]", "C:\\P\\a.txt", "[Folders]", "  C:\\P  ", "", "C:\\P\\docs",
+        "[General]", "ProgramName=P", "[folders]", "C:\\Start\\P", "[Registry]", "HKEY_CURRENT_USER\\Software\\P=*"};
+    std::vector<std::string> earlier = SectionLines(record, "Folders");
+    EXPECT_EQ((std::vector<std::string>{"C:\\P", "C:\\P\\docs", "C:\\Start\\P"}), earlier);
+    EXPECT_EQ((std::vector<std::string>{"ProgramName=P"}), SectionLines(record, "general"));
+    EXPECT_TRUE(SectionLines(record, "UninstallKey").empty());
+
+    // The second run made only a new subfolder; the rest it found.
+    EXPECT_EQ((std::vector<std::string>{"C:\\P", "C:\\P\\docs", "C:\\Start\\P", "C:\\P\\new"}),
+              MergeRecordedFolders(earlier, {"c:\\p\\DOCS", "C:\\P\\new"}));
+    EXPECT_EQ((std::vector<std::string>{"C:\\A", "C:\\A\\B"}), MergeRecordedFolders({}, {"C:\\A", "C:\\A\\B", "c:\\a"}));
+}
+
 // The maker's shared keys are kept while they hold anything and go once
 // empty; the system's structure keys never go.
 TEST(UninstRules, ProtectedKeysAndTheEmptyKeyRule)

@@ -271,8 +271,10 @@ TEST_F(UninstallRecord, RefusedIconKeyFailsOnlyWithAnIcon)
     EXPECT_EQ(Product, Value(ProductKey, "DisplayName"));
 }
 
-// Writing twice into one file: "Files" and "Folders" are replaced and move to
-// the end; "Registry" entries of the first run under other names remain.
+// Writing twice into one file: "Files" is replaced, "Folders" keeps the first
+// run's folders ahead of the second's (a reinstall finds them existing and
+// would otherwise leave them behind); both move to the end. "Registry"
+// entries of the first run under other names remain.
 TEST_F(UninstallRecord, SecondWriteReplacesLists)
 {
     std::string record = RecordFile("twice.del");
@@ -300,6 +302,7 @@ TEST_F(UninstallRecord, SecondWriteReplacesLists)
         "[Files]",
         "C:\\new.txt",
         "[Folders]",
+        "C:\\OldFolder",
         "C:\\NewFolder",
     };
     EXPECT_EQ(expected, RecordLines(record));
