@@ -191,7 +191,7 @@ bool TSXExtractorSL::PrepareFile(std::string& path, const TFileInfo& entry)
 void TSXExtractorSL::PrepareTarget(std::string& path)
 {
     // Whether the shared uninstaller was there before decides how it is counted.
-    if (SameText(path, ExpandMacros(UninstallerPath)))
+    if (SameText(path, SharedUninstallerFile()))
         Uninstall->SharedUninstallerExisted = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     DeleteOrRedirect(path, &LockedTemp, &LockedTarget);
 }
@@ -210,7 +210,7 @@ void TSXExtractorSL::FileExtracted(const std::string& path, const TFileInfo& ent
     std::string recorded = path;
     if (!LockedTemp.empty() && LockedTemp.back() == path)
         recorded = LockedTarget.back();
-    std::string sharedUninstaller = ExpandMacros(UninstallerPath);
+    const std::string& sharedUninstaller = SharedUninstallerFile();
     int folderIndex = HeaderSL->Folders.empty() ? -1 : entry.FolderIndex;
     if (CountsTowardsSize(folderIndex, HeaderSL->TempFolderIndex, recorded, sharedUninstaller))
         ExtractedBytes += entry.Size;
@@ -334,6 +334,13 @@ bool TSXExtractorSL::DeleteTempFiles()
     return true;
 }
 
+const std::string& TSXExtractorSL::SharedUninstallerFile()
+{
+    if (SharedUninstallerPath.empty())
+        SharedUninstallerPath = ExpandMacros(UninstallerPath);
+    return SharedUninstallerPath;
+}
+
 bool TSXExtractorSL::MakeTargetFolders(const std::string& folder)
 {
     if (!(HeaderSL->Options & soUninstall))
@@ -366,8 +373,10 @@ void TSXExtractorSL::ReadEntryVersion()
         std::string query = "\\StringFileInfo\\" + table + "\\" + name;
         data = nullptr;
         length = 0;
-        if (VerQueryValueA(block.data(), query.c_str(), &data, &length) && data && length > 0)
-            strings.emplace_back(name, std::string(static_cast<const char*>(data), strnlen(static_cast<const char*>(data), length)));
+        if (VerQueryValueA(block.data(), query.c_str(), &data, &length) && data && length > 0) {
+            const char* text = static_cast<const char*>(data);
+            strings.emplace_back(name, std::string(text, strnlen(text, length)));
+        }
     }
     TEntryVersion v = EntryValuesFromVersion(strings);
     Uninstall->DisplayVersion = v.DisplayVersion;

@@ -84,11 +84,14 @@ protected:
     bool MakeTargetFolders(const std::string& folder);
     // The version information of the running setup -> the entry's values.
     void ReadEntryVersion();
+    // Where the shared uninstaller goes (expanded once per run).
+    const std::string& SharedUninstallerFile();
 
 private:
     TModuleHandle DialogLib;
     std::string LibraryFolder;
     bool FileSkipped = false;  // PrepareFile answered false for the current file
+    std::string SharedUninstallerPath;  // see SharedUninstallerFile
     // Runs the steps that follow the extraction's start; see Execute.
     bool RunSteps();
     void Cleanup();

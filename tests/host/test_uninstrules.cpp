@@ -82,7 +82,8 @@ TEST(UninstRules, ReinstallKeepsTheEarlierRecordedFolders)
     // The second run made only a new subfolder; the rest it found.
     EXPECT_EQ((std::vector<std::string>{"C:\\P", "C:\\P\\docs", "C:\\Start\\P", "C:\\P\\new"}),
               MergeRecordedFolders(earlier, {"c:\\p\\DOCS", "C:\\P\\new"}));
-    EXPECT_EQ((std::vector<std::string>{"C:\\A", "C:\\A\\B"}), MergeRecordedFolders({}, {"C:\\A", "C:\\A\\B", "c:\\a"}));
+    EXPECT_EQ((std::vector<std::string>{"C:\\A", "C:\\A\\B"}),
+              MergeRecordedFolders({}, {"C:\\A", "C:\\A\\B", "c:\\a"}));
 }
 
 // The maker's shared keys are kept while they hold anything and go once
