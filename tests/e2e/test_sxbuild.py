@@ -131,7 +131,9 @@ def test_setup_carries_the_archive(built):
     assert "bare archive" in r2.stdout
     listing = sxbuild("--list", setup).stdout.splitlines()
     assert "       158  <ProgramFilesDir>\\Example Product\\docs\\guide.txt" in listing, listing
-    assert len(listing) == 5
+    # The five files of the project and the uninstaller it registers for.
+    assert len(listing) == 6
+    assert listing[-1].endswith("  <CommonFilesDir>\\Orvale Systems\\ovUninst.exe"), listing
 
 
 # Every resource of the stub is still in the setup with the same bytes (the
