@@ -3,6 +3,7 @@
 
 #include "ovRegistry.h"
 #include "ovUtils.h"
+#include "sxUninstRules.h"
 
 #include <memory>
 
@@ -12,15 +13,31 @@ const char* const UninstallerPath = "<CommonFilesDir>\\Orvale Systems\\ovUninst.
 
 namespace {
 
-// KiB for the EstimatedSize value, rounded up and kept within a DWORD.
-int32_t KibibytesOf(int64_t bytes)
+// Counts the shared uninstaller for this product, once: the product's key
+// (open in reg) remembers the path it counted.
+void CountSharedUninstaller(TRegistry& reg, const std::string& path, bool fileExisted)
 {
-    if (bytes <= 0)
-        return 0;
-    int64_t kib = (bytes + 1023) / 1024;
-    if (kib > 0xFFFFFFFFLL)
-        kib = 0xFFFFFFFFLL;
-    return static_cast<int32_t>(static_cast<uint32_t>(kib));
+    bool counted = false;
+    try {
+        counted = reg.ValueExists(SharedCountMarker) && SameText(reg.ReadString(SharedCountMarker), path);
+    } catch (const ERegistryException&) {
+        counted = false;
+    }
+    TRegistry shared;
+    shared.RootKey = HKEY_LOCAL_MACHINE;
+    if (!shared.OpenKey(SharedDLLsKey, true))
+        throw ERegistryException(FormatText("Failed to set data for '%s'", path.c_str()));
+    bool exists = shared.ValueExists(path);
+    uint32_t count = 0;
+    try {
+        count = static_cast<uint32_t>(shared.ReadInteger(path, 0));
+    } catch (const ERegistryException&) {
+        // Not a count (damaged): start over from this product.
+        exists = false;
+    }
+    shared.WriteInteger(path, static_cast<int32_t>(RaiseSharedCount(exists, count, counted, fileExisted)));
+    shared.CloseKey();
+    reg.WriteString(SharedCountMarker, path);
 }
 
 }  // namespace
@@ -52,7 +69,15 @@ void TUninstallINF::RegisterUninstall(const std::string& recordFileName)
     // resolved here, while the "Uninstall Icons" value keeps the text as given.
     if (!IconFile.empty())
         reg.WriteString("DisplayIcon", ExpandMacros(IconFile));
-    reg.WriteInteger("EstimatedSize", KibibytesOf(EstimatedBytes));
+    reg.WriteInteger("EstimatedSize", static_cast<int32_t>(KibibytesOf(EstimatedBytes)));
+    if (!DisplayVersion.empty())
+        reg.WriteString("DisplayVersion", DisplayVersion);
+    if (!Publisher.empty())
+        reg.WriteString("Publisher", Publisher);
+    if (!URLInfoAbout.empty())
+        reg.WriteString("URLInfoAbout", URLInfoAbout);
+    if (!SharedUninstaller.empty())
+        CountSharedUninstaller(reg, SharedUninstaller, SharedUninstallerExisted);
     reg.WriteInteger("NoModify", 1);
     reg.WriteInteger("NoRepair", 1);
     reg.CloseKey();
@@ -73,8 +98,17 @@ void TUninstallINF::WriteUninstallInfo(const std::string& recordFileName)
     RegisterUninstall(recordFileName);
     if (!Files.empty())
         ReplaceIniSection(recordFileName, "Files", Files);
-    if (!Folders.empty())
-        ReplaceIniSection(recordFileName, "Folders", Folders);
+    if (!Folders.empty()) {
+        // Installed again over itself: the folders the earlier run made
+        // existed for this one, and are still the product's to remove.
+        std::vector<std::string> earlier;
+        try {
+            earlier = SectionLines(SplitLines(LoadStringFromFile(recordFileName)), "Folders");
+        } catch (const Exception&) {
+            earlier.clear();  // no earlier record
+        }
+        ReplaceIniSection(recordFileName, "Folders", MergeRecordedFolders(earlier, Folders));
+    }
 
     auto ini = std::make_unique<TIniFile>(recordFileName);
     // The system caches INI files: flush whatever was written, also when a

@@ -16,7 +16,11 @@
 //   Software\Microsoft\Windows\CurrentVersion\Uninstall\<product>
 //     DisplayName, UninstallString (U R), SilentUninstall (U /silent R),
 //     QuietUninstallString (= SilentUninstall), InstallLocation, DisplayIcon,
-//     EstimatedSize (DWORD, KiB), NoModify and NoRepair (DWORD 1)
+//     EstimatedSize (DWORD, KiB of the product's own files), NoModify and
+//     NoRepair (DWORD 1), DisplayVersion, Publisher and URLInfoAbout (when
+//     known), SharedUninstaller (the shared uninstaller this product counted)
+//   Software\Microsoft\Windows\CurrentVersion\SharedDLLs: <uninstaller path> =
+//     DWORD count of the products that carry it, raised once per product
 //   Software\Orvale Systems\Uninstall Icons: <product> = icon file
 // with U and R the uninstaller's and the record's paths, each quoted when it
 // holds a space and followed by one blank.
@@ -44,7 +48,12 @@ public:
     std::vector<std::string> RegistryKeys;    // root name + "\" + key path
     std::vector<std::string> RegistryValues;  // root name + "\" + key path + "=" + value name
     std::string InstallLocation;            // the target folder (InstallLocation value)
-    int64_t EstimatedBytes = 0;             // bytes of the extracted files (EstimatedSize value)
+    int64_t EstimatedBytes = 0;             // bytes of the product's own files (EstimatedSize value)
+    std::string DisplayVersion;             // from the setup's version information; empty = not written
+    std::string Publisher;
+    std::string URLInfoAbout;
+    std::string SharedUninstaller;          // full path of the shared uninstaller this run installed
+    bool SharedUninstallerExisted = false;  // it was there before this run
 
     // Writes the product's registry entries and sets UninstallKey; does
     // nothing when ProgramName is empty. Raises ERegistryException when the

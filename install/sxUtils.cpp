@@ -3,6 +3,7 @@
 #include "ovClass.h"
 #include "ovUtils.h"
 #include "sxHandles.h"
+#include "sxUninstRules.h"
 
 #include <cstring>
 
@@ -129,40 +130,18 @@ bool ForceFoldersEx(const std::string& path, std::vector<std::string>* created)
     std::string folder = RemoveTrailingBackslash(path);
     if (FolderExists(folder))
         return true;
-    // The root: "X:" of "X:\...", or "\\server\share" of a network path.
-    std::string root;
-    size_t rest;
-    if (folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\') {
-        root = folder.substr(0, 2);
-        rest = 3;
-    } else if (folder.compare(0, 2, "\\\\") == 0) {
-        size_t server = folder.find('\\', 2);
-        if (server == std::string::npos)
-            return false;
-        size_t share = folder.find('\\', server + 1);
-        if (share == std::string::npos)
-            return false;  // the share itself cannot be created
-        root = folder.substr(0, share);
-        rest = share + 1;
-    } else {
+    std::vector<std::string> missing;
+    if (!MissingFolders(folder, [](const std::string& f) { return FolderExists(f); }, missing))
         return false;
-    }
-    std::string current = root;
-    while (rest <= folder.size()) {
-        size_t end = folder.find('\\', rest);
-        if (end == std::string::npos)
-            end = folder.size();
-        std::string name = folder.substr(rest, end - rest);
-        rest = end + 1;
-        if (name.empty())
-            continue;
-        current += "\\" + name;
-        if (!FolderExists(current)) {
-            if (!CreateDirectoryA(current.c_str(), nullptr))
-                return false;
-            if (created)
-                created->push_back(current);
+    for (const std::string& current : missing) {
+        // Another process may have made it in the meantime: then it is not ours.
+        if (!CreateDirectoryA(current.c_str(), nullptr)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS && FolderExists(current))
+                continue;
+            return false;
         }
+        if (created)
+            created->push_back(current);
     }
     return true;
 }

@@ -20,7 +20,8 @@ setup="$out/setup.exe"
 
 echo "== Building the example product's setup =="
 "$b/host/tools/sxbuild" examples/example.ini -o "$setup" --stub "$b/win32/setup/setup.exe" --silent \
-    --set "Setup.Uninstaller=$b/win32/tools/ovUninst.exe" --quiet
+    --set "Setup.Uninstaller=$b/win32/tools/ovUninst.exe" --quiet \
+    --set "Files.File=$b/win32/examples/app/ExampleProduct.exe | folder=app"
 echo "$setup: $(stat -c %s "$setup") bytes (stub $(stat -c %s "$b/win32/setup/setup.exe") bytes)"
 "$b/host/tools/sxbuild" --dump "$setup" | sed -n '1,40p' || true
 
@@ -49,8 +50,14 @@ for d, _, files in os.walk(root):
         print(f"{st.st_size}\t{st.st_ctime_ns}\t{os.path.relpath(p, root)}")
 EOF
 }
+# The registry parts the product touches, exported by Wine's regedit.
+export_registry() {
+  wine regedit /E "$(winepath -w "$1-hklm.reg")" 'HKEY_LOCAL_MACHINE\Software' >/dev/null 2>&1 || true
+  wine regedit /E "$(winepath -w "$1-hkcu.reg")" 'HKEY_CURRENT_USER\Software' >/dev/null 2>&1 || true
+}
 before="$out/before.txt"
 snapshot | sort -k3 > "$before"
+export_registry "$out/before"
 rm -f "$WINEPREFIX/drive_c/setup.log"
 
 echo
@@ -83,6 +90,19 @@ echo "== Registry =="
 wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Example Product' 2>/dev/null | tr -d '\r' || true
 wine reg query 'HKCU\Software\Orvale Systems\Example Product' 2>/dev/null | tr -d '\r' || true
 
+# ---- Links, entry, uninstall and the difference to before -------------------
+# The links the script made and the list of programs, then the entry's own
+# QuietUninstallString (the installed, shared ovUninst.exe), a restart for
+# what was in use, and what differs from before the install: files under
+# drive_c and the exported HKLM\Software and HKCU\Software. Apart from the
+# run log (C:\setup.log, kept on purpose) the difference must be empty.
+echo
+echo "== Links =="
+find "$WINEPREFIX/drive_c/users" "$WINEPREFIX/drive_c/ProgramData" -iname 'Example Product*.lnk' 2>/dev/null \
+    | sed "s|^$WINEPREFIX/drive_c/|  C:/|" || true
+echo
+echo "== Wine's list of installed programs =="
+wine uninstaller --list 2>/dev/null | tr -d '\r' | grep -i 'Example Product' || echo "(not listed)"
 echo
 echo "== Run log C:\\setup.log =="
 if [ -f "$WINEPREFIX/drive_c/setup.log" ]; then
@@ -91,6 +111,86 @@ if [ -f "$WINEPREFIX/drive_c/setup.log" ]; then
 else
   echo "(no log written)"
 fi
+
+echo
+echo "== Uninstalling with the registered QuietUninstallString =="
+quiet=$(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Example Product' \
+        /v QuietUninstallString 2>/dev/null | tr -d '\r' | sed -n 's/^ *QuietUninstallString *REG_SZ *//p')
+echo "$quiet"
+# "PROGRAM"  /silent "RECORD" : the two quoted paths, given to Wine as they are.
+prog=${quiet#\"}; prog=${prog%%\"*}
+rec=${quiet#*/silent }; rec=${rec#\"}; rec=${rec%%\"*}
+set +e
+if [ -n "$quiet" ]; then
+  wine "$prog" /silent "$rec"
+  urc=$?
+else
+  echo "The product is not registered." >&2
+  urc=1
+fi
+set -e
+wineserver -w || true
+echo "ovUninst.exe exit code: $urc"
+# What was in use (the running uninstaller) goes at the restart.
+wine wineboot -r || true
+wineserver -w || true
+
+echo
+echo "== Difference to before the install (the run log is meant to stay) =="
+snapshot | sort -k3 > "$out/after.txt"
+export_registry "$out/after"
+set +e
+/usr/bin/python3 - "$out/before.txt" "$out/after.txt" "$out/before" "$out/after" <<'EOF'
+import sys
+def files(name):
+    out = {}
+    for line in open(name, encoding="utf-8", errors="replace"):
+        size, _, path = line.rstrip("\n").split("\t", 2)
+        out[path] = size
+    return out
+def keys(prefix):
+    # key -> set of value lines, from the two regedit exports (UTF-16).
+    out, key = {}, None
+    for part in ("hklm", "hkcu"):
+        try:
+            text = open(f"{prefix}-{part}.reg", "rb").read().decode("utf-16", "replace")
+        except OSError:
+            continue
+        for line in text.replace("\r\n", "\n").split("\n"):
+            if line.startswith("["):
+                key = line
+                out.setdefault(key, set())
+            elif key and line.strip():
+                out[key].add(line)
+    return out
+# Wine's own bookkeeping changes whenever a program runs.
+noise = ("\\Explorer", "\\Wine", "\\ShellNoRoam", "\\Fonts", "\\RecentDocs", "\\Bags", "Cryptography\\RNG")
+fb, fa = files(sys.argv[1]), files(sys.argv[2])
+rb, ra = keys(sys.argv[3]), keys(sys.argv[4])
+diff = []
+for p in sorted(set(fb) | set(fa)):
+    if "/Temp/" in p and "Example Product" not in p:
+        continue
+    if p not in fb:
+        diff.append(f"  + C:\\{p}" + ("   (the run log, kept on purpose)" if p == "setup.log" else ""))
+    elif p not in fa:
+        diff.append(f"  - C:\\{p}")
+for k in sorted(set(rb) | set(ra)):
+    if any(n in k for n in noise) or rb.get(k) == ra.get(k):
+        continue
+    if k not in ra:
+        diff.append(f"  - {k}")
+    elif k not in rb:
+        diff.append(f"  + {k}")
+    for v in sorted(ra.get(k, set()) - rb.get(k, set())):
+        diff.append(f"  + {k} {v}")
+    for v in sorted(rb.get(k, set()) - ra.get(k, set())):
+        diff.append(f"  - {k} {v}")
+print("\n".join(diff) if diff else "  (no difference)")
+sys.exit(1 if [d for d in diff if "setup.log" not in d] else 0)
+EOF
+drc=$?
+set -e
 
 # The second example: a product that needs a shared component. Its package is
 # a storage container made by stgtool and lies beside the setup, where the
@@ -123,5 +223,5 @@ if [ -f "$WINEPREFIX/drive_c/viewer-setup.log" ]; then
   tr -d '\r' < "$WINEPREFIX/drive_c/viewer-setup.log"
   echo
 fi
-[ "$rc" -ne 0 ] && exit $rc
-exit $rc2
+[ "$rc" -eq 0 ] && [ "$urc" -eq 0 ] && [ "$drc" -eq 0 ] && [ "$rc2" -eq 0 ] && exit 0
+exit 1

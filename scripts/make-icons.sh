@@ -8,6 +8,7 @@
 #   inet_setup.ico  INET_SETUP_ICON  a globe with a down arrow
 #   item.ico        ITEM_ICON        a component block
 #   pack.ico        PACKICON         a parcel tied with a band
+# and the uninstaller's icon, tools/ovUninst/uninst.ico.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/ui/icons"
@@ -69,3 +70,25 @@ make_icon pack \
   -draw 'polygon 24,24 32,27 32,84 24,81' -draw 'polygon 64,39 72,36 72,80 64,83'
 
 echo "icons written to $out"
+
+# The uninstaller's own icon (tools/ovUninst/uninst.ico): an open, empty box
+# with a red arrow leaving it upwards.
+out="$root/tools/ovUninst"
+make_icon uninst \
+  -stroke '#5a3a12' -strokewidth 3 \
+  -fill '#c9953f' -draw 'polygon 10,40 48,54 48,90 10,76' \
+  -fill '#a8772a' -draw 'polygon 48,54 86,40 86,76 48,90' \
+  -fill '#f3dca8' -draw 'polygon 10,40 48,26 86,40 48,54' \
+  -stroke '#7a0f14' -strokewidth 3 -fill '#d8353b' \
+  -draw 'polygon 38,44 58,44 58,24 70,24 48,2 26,24 38,24'
+echo "icon written to $out/uninst.ico"
+
+# The example product's icon (examples/app/example.ico): a page of text.
+out="$root/examples/app"
+make_icon main \
+  -stroke '#3a3a3a' -strokewidth 3 -fill '#ffffff' -draw 'polygon 18,6 62,6 80,24 80,90 18,90' \
+  -fill '#d0d0d0' -draw 'polygon 62,6 62,24 80,24' \
+  -stroke '#2f7de1' -strokewidth 5 -draw 'line 28,38 70,38' -draw 'line 28,52 70,52' \
+  -draw 'line 28,66 70,66' -draw 'line 28,80 56,80'
+mv "$out/main.ico" "$out/example.ico"
+echo "icon written to $out/example.ico"

@@ -7,6 +7,7 @@
 #include "sxDialogs.h"
 #include "sxShell.h"
 #include "sxUtils.h"
+#include "sxUninstRules.h"
 
 #include <exception>
 
@@ -141,7 +142,7 @@ bool TSXExtractorSL::GetTargetFolder()
         TargetFolder = ExpandMacros(HeaderSL->DefaultFolder);
         if (TargetFolder.find(':') == std::string::npos)
             TargetFolder = JoinPath(ExtractFilePath(GetThisFile()), TargetFolder);
-        ForceFolders(TargetFolder);
+        MakeTargetFolders(TargetFolder);
     }
     return TSXExtractor::GetTargetFolder();
 }
@@ -171,7 +172,16 @@ bool TSXExtractorSL::PrepareFile(std::string& path, const TFileInfo& entry)
     std::string folder = RemoveTrailingBackslash(ExtractFilePath(path));
     if (folder.empty() || folder == KnownFolder)
         return true;
-    bool made = IsRegistered(entry) ? ForceFoldersEx(folder, &Uninstall->Folders) : ForceFolders(folder);
+    bool made;
+    if (IsRegistered(entry))
+        made = ForceFoldersEx(folder, &Uninstall->Folders);
+    else if (HeaderSL->TempFolderIndex != -1 && entry.FolderIndex == HeaderSL->TempFolderIndex &&
+             !HeaderSL->Folders.empty())
+        made = ForceFoldersEx(folder, &TempFoldersMade) || ForceFolders(folder);
+    else if (entry.FolderIndex == -1 || HeaderSL->Folders.empty())
+        made = MakeTargetFolders(folder);
+    else
+        made = ForceFolders(folder);
     if (!made)
         throw EAbort();
     KnownFolder = folder;
@@ -180,6 +190,9 @@ bool TSXExtractorSL::PrepareFile(std::string& path, const TFileInfo& entry)
 
 void TSXExtractorSL::PrepareTarget(std::string& path)
 {
+    // Whether the shared uninstaller was there before decides how it is counted.
+    if (SameText(path, SharedUninstallerFile()))
+        Uninstall->SharedUninstallerExisted = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     DeleteOrRedirect(path, &LockedTemp, &LockedTarget);
 }
 
@@ -192,15 +205,19 @@ void TSXExtractorSL::FileExtracted(const std::string& path, const TFileInfo& ent
         FileSkipped = false;
         return;
     }
-    ExtractedBytes += entry.Size;
-    if (IsRegistered(entry)) {
-        // A locked file written under a temporary name becomes its target at
-        // the next restart: the target is what an uninstall removes.
-        std::string recorded = path;
-        if (!LockedTemp.empty() && LockedTemp.back() == path)
-            recorded = LockedTarget.back();
+    // A locked file written under a temporary name becomes its target at
+    // the next restart: the target is what an uninstall removes.
+    std::string recorded = path;
+    if (!LockedTemp.empty() && LockedTemp.back() == path)
+        recorded = LockedTarget.back();
+    const std::string& sharedUninstaller = SharedUninstallerFile();
+    int folderIndex = HeaderSL->Folders.empty() ? -1 : entry.FolderIndex;
+    if (CountsTowardsSize(folderIndex, HeaderSL->TempFolderIndex, recorded, sharedUninstaller))
+        ExtractedBytes += entry.Size;
+    else if (SameText(recorded, sharedUninstaller))
+        Uninstall->SharedUninstaller = recorded;
+    if (IsRegistered(entry))
         Uninstall->Files.push_back(recorded);
-    }
     if (HeaderSL->StampDate)
         SetFileTimes(path, HeaderSL->FileDate, 0, HeaderSL->FileDate);
 }
@@ -308,8 +325,63 @@ bool TSXExtractorSL::DeleteTempFiles()
     }
     for (const std::string& file : TempFiles)
         DeleteFileA(file.c_str());
+    // The folders this run made for them go too, when nothing else is in
+    // them (innermost first).
+    if (HeaderSL->Options & soDeleteTempFiles)
+        for (auto it = TempFoldersMade.rbegin(); it != TempFoldersMade.rend(); ++it)
+            RemoveDirectoryA(it->c_str());
     CallHook("AfterDeleteTempFiles");
     return true;
+}
+
+const std::string& TSXExtractorSL::SharedUninstallerFile()
+{
+    if (SharedUninstallerPath.empty())
+        SharedUninstallerPath = ExpandMacros(UninstallerPath);
+    return SharedUninstallerPath;
+}
+
+bool TSXExtractorSL::MakeTargetFolders(const std::string& folder)
+{
+    if (!(HeaderSL->Options & soUninstall))
+        return ForceFolders(folder);
+    // A path of another form (relative, a bare share) is made unrecorded.
+    return ForceFoldersEx(folder, &Uninstall->Folders) || ForceFolders(folder);
+}
+
+void TSXExtractorSL::ReadEntryVersion()
+{
+    std::string self = GetThisFile();
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(self.c_str(), &ignored);
+    if (size == 0 || size > (1u << 20))
+        return;
+    std::vector<char> block(size);
+    if (!GetFileVersionInfoA(self.c_str(), 0, size, block.data()))
+        return;
+    // The first translation names the string table; the builder writes
+    // 0409/04E4.
+    std::string table = "040904E4";
+    void* data = nullptr;
+    UINT length = 0;
+    if (VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &data, &length) && data && length >= 4) {
+        const WORD* pair = static_cast<const WORD*>(data);
+        table = FormatText("%04X%04X", pair[0], pair[1]);
+    }
+    TVersionStrings strings;
+    for (const char* name : {"CompanyName", "FileDescription", "InternalName", "ProductVersion", "URLInfoAbout"}) {
+        std::string query = "\\StringFileInfo\\" + table + "\\" + name;
+        data = nullptr;
+        length = 0;
+        if (VerQueryValueA(block.data(), query.c_str(), &data, &length) && data && length > 0) {
+            const char* text = static_cast<const char*>(data);
+            strings.emplace_back(name, std::string(text, strnlen(text, length)));
+        }
+    }
+    TEntryVersion v = EntryValuesFromVersion(strings);
+    Uninstall->DisplayVersion = v.DisplayVersion;
+    Uninstall->Publisher = v.Publisher;
+    Uninstall->URLInfoAbout = v.URLInfoAbout;
 }
 
 void TSXExtractorSL::KeepSetupCopy()
@@ -379,6 +451,7 @@ bool TSXExtractorSL::Execute()
         if (Uninstall->InstallLocation.empty() && !HeaderSL->Folders.empty())
             Uninstall->InstallLocation = HeaderSL->Folders.front();
         Uninstall->EstimatedBytes = ExtractedBytes;
+        ReadEntryVersion();
         Uninstall->WriteUninstallInfo(UninstallInfPath);
     }
     if (HeaderSL->KeepCopy)

@@ -67,19 +67,31 @@ public:
     // libraries ("" until one is needed).
     const std::string& RunFolder() const { return LibraryFolder; }
 
-    // Bytes of the files written so far (the uninstall entry's size).
+    // Bytes of the product's own files written so far (the uninstall
+    // entry's size): neither temporary files nor the shared uninstaller.
     int64_t ExtractedBytes = 0;
+    // Folders of the temporary files that this run created, outermost
+    // first; removed at the end of the run when empty.
+    std::vector<std::string> TempFoldersMade;
 
 protected:
     // True when file entry's folder is recorded for uninstall.
     bool IsRegistered(const TFileInfo& entry) const;
     // Makes the fresh folder of this run for the libraries.
     bool MakeLibraryFolder();
+    // Creates folder and its missing parents; with uninstall registration on,
+    // every folder so created is recorded (created on the way to the target).
+    bool MakeTargetFolders(const std::string& folder);
+    // The version information of the running setup -> the entry's values.
+    void ReadEntryVersion();
+    // Where the shared uninstaller goes (expanded once per run).
+    const std::string& SharedUninstallerFile();
 
 private:
     TModuleHandle DialogLib;
     std::string LibraryFolder;
     bool FileSkipped = false;  // PrepareFile answered false for the current file
+    std::string SharedUninstallerPath;  // see SharedUninstallerFile
     // Runs the steps that follow the extraction's start; see Execute.
     bool RunSteps();
     void Cleanup();

@@ -115,6 +115,7 @@ File = loose.txt
     assert (root / "Target" / "loose.txt").read_bytes() == b"loose"
     assert not (root / "Tmp" / "scratch.dat").exists()
     assert not (root / "Tmp" / "script.inf").exists()
+    assert not (root / "Tmp").exists()  # made by the run, empty at its end
 
     # Registry: types and markers.
     assert reg_query(r"HKCU\Software\SXTestFull\New\Deep", "Text") == ("REG_SZ", r"C:\Program Files\SX")
@@ -148,8 +149,9 @@ File = loose.txt
     body = dict(sections)
     assert body["Files"][:2] == [win(app) + "\\app.exe", win(app) + "\\docs\\readme.txt"]
     assert {ntpath.basename(f).lower() for f in body["Files"][2:]} == {"sx full test.lnk", "read me.lnk"}
-    assert body["Folders"][:2] == [win(app), win(app) + "\\docs"]
-    assert body["Folders"][2].lower().endswith("\\programs\\sx full")
+    # The target folder that the run made comes first.
+    assert body["Folders"][:3] == [win(root) + "\\Target", win(app), win(app) + "\\docs"]
+    assert body["Folders"][3].lower().endswith("\\programs\\sx full")
     assert body["General"] == [f"ProgramName={product}", "AfterUninstall=", "AfterUninstallParamString="]
     assert set(body["Registry"]) == {r"HKEY_CURRENT_USER\Software\SXTestFull\New\Deep=*",
                                      r"HKEY_CURRENT_USER\Software\SXTestFull\New=*",

@@ -131,7 +131,9 @@ def test_setup_carries_the_archive(built):
     assert "bare archive" in r2.stdout
     listing = sxbuild("--list", setup).stdout.splitlines()
     assert "       158  <ProgramFilesDir>\\Example Product\\docs\\guide.txt" in listing, listing
-    assert len(listing) == 5
+    # The five files of the project and the uninstaller it registers for.
+    assert len(listing) == 6
+    assert listing[-1].endswith("  <CommonFilesDir>\\Orvale Systems\\ovUninst.exe"), listing
 
 
 # Every resource of the stub is still in the setup with the same bytes (the
@@ -323,8 +325,42 @@ def test_uninstaller_is_carried(tmp_path):
     assert '"ovUninst.exe"' in r.stdout
     carried = Path(wine_env()["WINEPREFIX"]) / "drive_c" / "Program Files" / "Common Files" / "Orvale Systems" / \
         "ovUninst.exe"
+    need_wine()
     if carried.exists():
         carried.unlink()
     r = run_wine([setup], timeout=180)
     assert r.returncode == 0, r.stdout + r.stderr
     assert carried.read_bytes() == uninst.read_bytes()
+
+
+# A project that registers for uninstall carries the build's ovUninst.exe
+# without naming it; Uninstaller=none leaves it out with a warning; and a
+# builder that finds none refuses rather than write a setup whose entry
+# cannot be removed. Host only: nothing here runs Wine.
+def test_uninstaller_is_carried_without_being_named(tmp_path):
+    uninst = WIN32 / "tools" / "ovUninst.exe"
+    if not uninst.is_file() or not STUB.is_file():
+        pytest.skip("the win32 tree is not built")
+    setup = tmp_path / "auto.exe"
+    sxbuild(EXAMPLE, "-o", setup, "--stub", STUB, "--quiet")
+    listing = sxbuild("--list", setup).stdout
+    line = [l for l in listing.splitlines() if l.rstrip().endswith("ovUninst.exe")]
+    assert len(line) == 1, listing
+    assert str(uninst.stat().st_size) in line[0].split()
+    assert '"<CommonFilesDir>\\Orvale Systems"' in sxbuild("--dump", setup).stdout
+
+    r = sxbuild(EXAMPLE, "-o", tmp_path / "none.exe", "--stub", STUB, "--set", "Setup.Uninstaller=none")
+    assert "warning:" in r.stderr and "cannot be removed" in r.stderr, r.stderr
+    assert "ovUninst.exe" not in sxbuild("--list", tmp_path / "none.exe").stdout
+
+    # A builder on its own, with a stub that has no uninstaller beside it.
+    alone = tmp_path / "alone"
+    alone.mkdir()
+    shutil.copy2(SXBUILD, alone / "sxbuild")
+    shutil.copy2(STUB, alone / "setup.exe")
+    out = tmp_path / "refused.exe"
+    r = subprocess.run([str(alone / "sxbuild"), str(EXAMPLE), "-o", str(out), "--quiet"], capture_output=True,
+                       text=True, timeout=300)
+    assert r.returncode != 0
+    assert "Uninstaller=" in r.stderr and "ovUninst.exe" in r.stderr, r.stderr
+    assert not out.exists()

@@ -216,6 +216,41 @@ TEST_F(ProjectTest, DefaultsAndOverrides)
     std::filesystem::current_path(saved);
 }
 
+// A project that registers for uninstall asks the builder for the
+// uninstaller unless it names one, or opts out with a warning.
+TEST_F(ProjectTest, UninstallerIsWantedUnlessNamedOrRefused)
+{
+    const std::string base = std::string(kMinimal) + "[Setup]\nUninstall=yes\nUninstallFolder=C:\\p\n";
+    auto carried = [](const TProject& p) {
+        for (const TArchiveSource& f : p.Files)
+            if (f.Name == SXUninstallerName)
+                return true;
+        return false;
+    };
+    TProject p = LoadProject(Project(base));
+    EXPECT_TRUE(p.UninstallerWanted);
+    EXPECT_FALSE(carried(p));
+    EXPECT_TRUE(p.Warnings.empty());
+
+    p = LoadProject(Project(base), {"Setup.Uninstaller=" + Dir + "/ovUninst.exe"});
+    EXPECT_FALSE(p.UninstallerWanted);
+    EXPECT_TRUE(carried(p));
+
+    p = LoadProject(Project(base + "Uninstaller= None \n"));
+    EXPECT_FALSE(p.UninstallerWanted);
+    EXPECT_FALSE(carried(p));
+    ASSERT_EQ(1u, p.Warnings.size());
+    EXPECT_NE(std::string::npos, p.Warnings[0].find("p.ini:6: Uninstaller=none")) << p.Warnings[0];
+    EXPECT_NE(std::string::npos, p.Warnings[0].find("cannot be removed")) << p.Warnings[0];
+
+    // Without uninstall registration there is nothing to want or to warn of.
+    p = LoadProject(Project(std::string(kMinimal) + "[Setup]\nUninstaller=none\n"));
+    EXPECT_FALSE(p.UninstallerWanted);
+    EXPECT_TRUE(p.Warnings.empty());
+    p = LoadProject(Project(kMinimal));
+    EXPECT_FALSE(p.UninstallerWanted);
+}
+
 // Each mistake names the file and the line where it is.
 TEST_F(ProjectTest, MistakesNameTheFileAndLine)
 {

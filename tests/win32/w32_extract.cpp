@@ -492,3 +492,39 @@ TEST_F(ExtractTest, ProgressDialogStaysUpAtLeast1700Ms)
     EXPECT_TRUE(ProgressSeenLate) << "the progress dialog was not visible after 1.5 s";
     EXPECT_EQ(AsText(file.Data), ReadFileBytes(Folder + "\\one.txt"));
 }
+
+// With uninstall registration, the default folder and the parents this run
+// made for it are recorded ahead of the registered folders' own; one that
+// existed is not. The temporary folders the run made go at its end.
+TEST_F(ExtractTest, TargetFoldersAreRecordedAndTemporaryFoldersRemoved)
+{
+    ASSERT_TRUE(CreateDirectoryA((Folder + "\\Existing").c_str(), nullptr));
+    TSXHeaderSL header;
+    header.Options = soSilent | soUninstall | soDefaultFolder | soDeleteTempFiles;
+    header.DefaultFolder = Folder + "\\Existing\\New\\Target";
+    header.UninstallFolder = Folder;
+    header.Folders = {Folder + "\\Existing\\New\\Target\\App", Folder + "\\Tmp\\Deep"};
+    header.FolderCount = 2;
+    header.RegisteredFolders = 1;
+    header.TempFolderIndex = 1;
+    std::vector<TTestFile> files = {
+        {"app.exe", Pattern(100, 1), false, 0},
+        {"loose.txt", Pattern(10, 2), false, -1},
+        {"scratch.dat", Pattern(10, 3), false, 1},
+    };
+    std::vector<uint8_t> archive = BuildArchive(header, DefaultStrings(), files);
+    TReadOnlyMemoryStream stream(archive.data(), archive.size());
+    TTestExtractorSL extractor;
+    ASSERT_TRUE(extractor.Load(stream));
+    ASSERT_TRUE(extractor.PrepareUninstall());
+    ASSERT_TRUE(extractor.GetTargetFolder());
+    ASSERT_TRUE(extractor.ExtractFiles()) << RunLog;
+    EXPECT_TRUE(FolderExists(Folder + "\\Tmp\\Deep"));
+    ASSERT_TRUE(extractor.DeleteTempFiles());
+
+    std::vector<std::string> folders = {Folder + "\\Existing\\New", Folder + "\\Existing\\New\\Target",
+                                        Folder + "\\Existing\\New\\Target\\App"};
+    EXPECT_EQ(folders, extractor.Uninstall->Folders);
+    EXPECT_FALSE(FolderExists(Folder + "\\Tmp"));
+    EXPECT_EQ(110, extractor.ExtractedBytes);  // the temporary file does not count
+}

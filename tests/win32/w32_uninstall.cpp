@@ -271,8 +271,10 @@ TEST_F(UninstallRecord, RefusedIconKeyFailsOnlyWithAnIcon)
     EXPECT_EQ(Product, Value(ProductKey, "DisplayName"));
 }
 
-// Writing twice into one file: "Files" and "Folders" are replaced and move to
-// the end; "Registry" entries of the first run under other names remain.
+// Writing twice into one file: "Files" is replaced, "Folders" keeps the first
+// run's folders ahead of the second's (a reinstall finds them existing and
+// would otherwise leave them behind); both move to the end. "Registry"
+// entries of the first run under other names remain.
 TEST_F(UninstallRecord, SecondWriteReplacesLists)
 {
     std::string record = RecordFile("twice.del");
@@ -300,6 +302,7 @@ TEST_F(UninstallRecord, SecondWriteReplacesLists)
         "[Files]",
         "C:\\new.txt",
         "[Folders]",
+        "C:\\OldFolder",
         "C:\\NewFolder",
     };
     EXPECT_EQ(expected, RecordLines(record));
@@ -405,4 +408,42 @@ TEST_F(UninstallRecord, RegisteredCommandRunsUninstaller)
     reg.DeleteKey(vals);
     EXPECT_EQ("<no key>", Value(ProductKey, "DisplayName"));
     EXPECT_EQ("<missing>", Value(UninstallIconsKey, Product));
+}
+
+// The version values are written when known and left out when not; the
+// shared uninstaller is counted once per product under SharedDLLs, and the
+// product's key remembers what it counted.
+TEST_F(UninstallRecord, EntryValuesAndTheSharedCount)
+{
+    // A path of this test only: the real uninstaller's count is not touched.
+    const std::string shared = Folder + "\\Shared\\ovUninst.exe";
+    const std::string sharedKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+    std::string record = RecordFile("entry.del");
+    Info.DisplayVersion = "2.5.1";
+    Info.Publisher = "SX Test Maker";
+    Info.SharedUninstaller = shared;
+    Info.RegisterUninstall(record);
+    EXPECT_EQ("2.5.1", Value(ProductKey, "DisplayVersion"));
+    EXPECT_EQ("SX Test Maker", Value(ProductKey, "Publisher"));
+    EXPECT_EQ("<missing>", Value(ProductKey, "URLInfoAbout"));
+    EXPECT_EQ(shared, Value(ProductKey, "SharedUninstaller"));
+    EXPECT_EQ("1", Value(sharedKey, shared));
+
+    Info.RegisterUninstall(record);  // the same product again
+    EXPECT_EQ("1", Value(sharedKey, shared));
+
+    TUninstallINF other;
+    other.ProgramName = Product + " other";
+    other.SharedUninstaller = shared;
+    other.RegisterUninstall(record);
+    EXPECT_EQ("2", Value(sharedKey, shared));
+    EXPECT_EQ("<missing>", Value(std::string(UninstallKeyPath) + other.ProgramName, "DisplayVersion"));
+
+    TRegistry reg;
+    reg.RootKey = HKEY_LOCAL_MACHINE;
+    reg.DeleteKey(std::string(UninstallKeyPath) + other.ProgramName);
+    if (reg.OpenKey(sharedKey, false)) {
+        reg.DeleteValue(shared);
+        reg.CloseKey();
+    }
 }

@@ -710,8 +710,19 @@ void TLoader::Finish()
         AddFiles(get("script"), get("script").Value, true, &idx);
         h.ScriptFileIndex = static_cast<int16_t>(idx);
     }
-    // The uninstaller goes where the uninstall registration expects it.
-    if (has("uninstaller") && !get("uninstaller").Value.empty()) {
+    // The uninstaller goes where the uninstall registration expects it. A
+    // project that registers for uninstall and names none gets the one the
+    // builder finds (UninstallerWanted); "none" leaves it out on purpose.
+    std::string uninstaller = has("uninstaller") ? Lower(Trim(get("uninstaller").Value)) : std::string();
+    if (uninstaller == "none") {
+        if (o & soUninstall)
+            P.Warnings.push_back(get("uninstaller").Where +
+                                 ": Uninstaller=none: the setup registers the product for uninstall without "
+                                 "ovUninst.exe; its entry cannot be removed unless ovUninst.exe is installed in \"" +
+                                 SXUninstallerFolder + "\" by other means");
+    } else if (uninstaller.empty()) {
+        P.UninstallerWanted = (o & soUninstall) != 0;
+    } else {
         const TLine& l = get("uninstaller");
         std::string path = ExistingFile(l, l.Value);
         int folder = -1;

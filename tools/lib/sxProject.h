@@ -45,6 +45,10 @@ struct TProject {
     uint16_t ProductVersion[4] = {};
     std::vector<std::pair<std::string, std::string>> VersionStrings;
 
+    // The project registers for uninstall and names no Uninstaller: the
+    // builder is to supply ovUninst.exe (Setup.Uninstaller) itself.
+    bool UninstallerWanted = false;
+
     // Doubtful but valid things ("file:line: ..."), for the builder to show.
     std::vector<std::string> Warnings;
 };

@@ -5,6 +5,7 @@
 #include "ovStream.h"
 #include "ovUninstInt.h"
 #include "ovUtils.h"
+#include "sxUninstRules.h"
 
 #include <windows.h>
 
@@ -99,39 +100,6 @@ bool SplitRoot(const std::string& fullPath, HKEY& root, std::string& subPath)
     return false;
 }
 
-// Keys that a record never removes whole: the roots and the shared keys that
-// other products' entries live under. A damaged or hand-made record naming
-// one of them keeps it.
-bool IsProtectedKey(const std::string& subPath)
-{
-    static const char* const shared[] = {
-        "Software",
-        "Software\\Classes",
-        "Software\\Microsoft",
-        "Software\\Microsoft\\Windows",
-        "Software\\Microsoft\\Windows\\CurrentVersion",
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-        "Software\\Orvale Systems",
-        "Software\\Orvale Systems\\Uninstall Icons",
-        "Software\\Policies",
-        "Software\\Wow6432Node",
-        "System",
-        "System\\CurrentControlSet",
-        "Control Panel",
-        "Environment",
-        "CLSID",
-        "Interface",
-        "TypeLib",
-        "AppID",
-    };
-    if (subPath.empty())
-        return true;
-    for (const char* key : shared)
-        if (EqualNoCase(subPath, key))
-            return true;
-    return false;
-}
-
 void RemoveFolders(const std::vector<std::string>& folders, const std::vector<std::string>& scheduledFiles,
                    bool scheduleBusy, TRemovalResult& result)
 {
@@ -210,6 +178,107 @@ void DeleteRegistryValue(const std::string& fullPath, const std::string& valueNa
     reg.CloseKey();
 }
 
+// Removes a key that holds nothing (no values, no subkeys); true when it went.
+bool DeleteKeyIfEmpty(const std::string& fullPath, TRemovalResult& result)
+{
+    HKEY root = nullptr;
+    std::string subPath;
+    if (!SplitRoot(fullPath, root, subPath) || !MayRemoveWhenEmpty(subPath))
+        return false;
+    TRegistry reg;
+    reg.RootKey = root;
+    if (!reg.OpenKey(subPath, false))
+        return false;
+    bool empty = reg.GetKeyNames().empty() && reg.GetValueNames().empty();
+    reg.CloseKey();
+    if (!empty || !reg.DeleteKey(subPath))
+        return false;
+    ++result.Removed;
+    return true;
+}
+
+// The shared uninstaller this product counted (the value its key keeps), or "".
+std::string CountedUninstaller(const std::string& productKey)
+{
+    HKEY root = nullptr;
+    std::string subPath;
+    if (!SplitRoot(productKey, root, subPath) || subPath.empty())
+        return std::string();
+    TRegistry reg;
+    reg.RootKey = root;
+    if (!reg.OpenKey(subPath, false))
+        return std::string();
+    std::string path;
+    try {
+        path = reg.ReadString(SharedCountMarker);
+    } catch (const ERegistryException&) {
+        path.clear();
+    }
+    reg.CloseKey();
+    return path;
+}
+
+// Only `file` (or nothing at all) in `folder`.
+bool HoldsOnly(const std::string& folder, const std::string& file)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    bool only = true;
+    do {
+        std::string name = data.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (!EqualNoCase(name, ExtractFileName(file)))
+            only = false;
+    } while (only && FindNextFileA(find, &data));
+    FindClose(find);
+    return only;
+}
+
+// Lowers the shared uninstaller's count for this product; the last product
+// takes the file and its folder (when nothing else is in it) along. The
+// running uninstaller cannot delete its own file: it goes at the next
+// restart, and the folder after it.
+void ReleaseSharedUninstaller(const std::string& path, TRemovalResult& result)
+{
+    if (!IsAbsolutePath(path))
+        return;
+    TRegistry shared;
+    shared.RootKey = HKEY_LOCAL_MACHINE;
+    if (!shared.OpenKey(SharedDLLsKey, false))
+        return;
+    bool exists = shared.ValueExists(path);
+    uint32_t count = 0;
+    try {
+        count = static_cast<uint32_t>(shared.ReadInteger(path, 0));
+    } catch (const ERegistryException&) {
+        exists = false;  // not a count: its owners are unknown
+    }
+    TSharedRelease release = LowerSharedCount(exists, count, true);
+    if (release.Change) {
+        if (release.Count > 0)
+            shared.WriteInteger(path, static_cast<int32_t>(release.Count));
+        else
+            shared.DeleteValue(path);
+    }
+    shared.CloseKey();
+    DeleteKeyIfEmpty(std::string("HKEY_LOCAL_MACHINE\\") + SharedDLLsKey, result);
+    if (!release.RemoveFile)
+        return;
+    std::string folder = RemoveTrailingBackslash(ExtractFilePath(path));
+    bool onlyIt = folder.size() > 3 && HoldsOnly(folder, path);
+    if (!DeleteOrSchedule(path, result))
+        return;
+    if (!onlyIt)
+        return;
+    if (RemoveDirectoryA(folder.c_str()))
+        ++result.Removed;
+    else if (MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        result.Scheduled.push_back(folder);
+}
+
 }  // namespace
 
 bool ReadUninstallRecord(const std::string& fileName, TUninstallRecord& record)
@@ -280,10 +349,39 @@ TRemovalResult RemoveRecordedItems(const TUninstallRecord& record, const std::st
     std::vector<std::string> productKeys = record.UninstallKeys;
     if (productKeys.empty() && !record.ProgramName.empty())
         productKeys.push_back(std::string("HKEY_LOCAL_MACHINE\\") + UninstallKeyPath + record.ProgramName);
-    for (const auto& key : productKeys)
+    std::vector<std::string> counted;
+    for (const auto& key : productKeys) {
+        std::string path = CountedUninstaller(key);
+        if (!path.empty())
+            counted.push_back(path);
         DeleteKeyTree(key, result);
+    }
+    const std::string icons = std::string("HKEY_LOCAL_MACHINE\\") + UninstallIconsKey;
     if (!record.ProgramName.empty())
-        DeleteRegistryValue(std::string("HKEY_LOCAL_MACHINE\\") + UninstallIconsKey, record.ProgramName, result);
+        DeleteRegistryValue(icons, record.ProgramName, result);
+
+    // The shared keys the record named, and the icons key, are kept above;
+    // once the product's entries are out of them they go when empty,
+    // innermost first.
+    std::vector<std::string> emptyCandidates;
+    for (const auto& entry : record.Registry) {
+        HKEY root = nullptr;
+        std::string subPath;
+        if (entry.second == "*" && SplitRoot(entry.first, root, subPath) && IsProtectedKey(subPath))
+            emptyCandidates.push_back(entry.first);
+    }
+    emptyCandidates.push_back(icons);
+    emptyCandidates.push_back(icons.substr(0, icons.rfind('\\')));
+    std::stable_sort(emptyCandidates.begin(), emptyCandidates.end(),
+                     [](const std::string& a, const std::string& b) {
+                         return std::count(a.begin(), a.end(), '\\') > std::count(b.begin(), b.end(), '\\');
+                     });
+    for (const auto& key : emptyCandidates)
+        if (DeleteKeyIfEmpty(key, result))
+            result.Kept.erase(std::remove(result.Kept.begin(), result.Kept.end(), key), result.Kept.end());
+
+    for (const auto& path : counted)
+        ReleaseSharedUninstaller(path, result);
 
     DeleteOrSchedule(recordFileName, result);
     // The record usually lives in one of the recorded folders.

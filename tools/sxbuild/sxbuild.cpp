@@ -94,6 +94,28 @@ std::string FindStub(const char* argv0)
     return std::string();
 }
 
+// The uninstaller that a project registering for uninstall carries when it
+// names none: beside sxbuild, or where the build trees put it (beside the
+// stub's tree as well).
+std::string FindUninstaller(const char* argv0, const std::string& stub)
+{
+    std::vector<fs::path> candidates;
+    fs::path dir = fs::path(SelfPath(argv0)).parent_path();
+    candidates.push_back(dir / "ovUninst.exe");                   // an installed tool set
+    candidates.push_back(dir / "../../win32/tools/ovUninst.exe"); // build/host/tools/sxbuild
+    if (!stub.empty()) {
+        fs::path stubDir = fs::path(stub).parent_path();
+        candidates.push_back(stubDir / "ovUninst.exe");
+        candidates.push_back(stubDir / "../tools/ovUninst.exe");  // build/win32/setup/setup.exe
+    }
+    for (const fs::path& p : candidates) {
+        std::error_code ec;
+        if (fs::is_regular_file(p, ec))
+            return p.lexically_normal().string();
+    }
+    return std::string();
+}
+
 // Progress on a terminal: files and bytes done and the rate, at most ten
 // times a second, and only once the build has run for a while (one second;
 // SXBUILD_PROGRESS_AFTER_MS changes that, for tests). The line is erased at
@@ -220,6 +242,16 @@ int main(int argc, char** argv)
 
     try {
         TProject p = LoadProject(project, overrides);
+        if (p.UninstallerWanted) {
+            std::string guessStub = !stub.empty() ? stub : (!p.Stub.empty() ? p.Stub : FindStub(argv[0]));
+            std::string uninstaller = FindUninstaller(argv[0], guessStub);
+            if (uninstaller.empty())
+                return Fail(project + ": the product is registered for uninstall (Uninstall=yes), but ovUninst.exe "
+                                      "was not found beside sxbuild or the stub; name it with Uninstaller=PATH, or "
+                                      "leave it out with Uninstaller=none");
+            overrides.push_back("Setup.Uninstaller=" + uninstaller);
+            p = LoadProject(project, overrides);
+        }
         if (!quiet)
             for (const std::string& w : p.Warnings)
                 std::fprintf(stderr, "sxbuild: warning: %s\n", w.c_str());
