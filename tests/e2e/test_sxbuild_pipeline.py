@@ -87,12 +87,16 @@ def test_rebuilds_are_byte_identical(tmp_path):
     assert (tmp_path / "a.exe").read_bytes() == (tmp_path / "b.exe").read_bytes()
     assert "FileDate: 45244.92592593 (2023-11-14 22:13:20)" in sxbuild("--dump", tmp_path / "a.exe").stdout
 
-    # Without SOURCE_DATE_EPOCH: the newest input, here one file made newer.
+    # Without SOURCE_DATE_EPOCH: the newest input, here one file made newer
+    # (the uninstaller, an input too, is a copy with an older time).
+    uninst = tmp_path / "ovUninst.exe"
+    shutil.copy(WIN32 / "tools" / "ovUninst.exe", uninst)
+    os.utime(uninst, (1_500_000_000, 1_500_000_000))
     os.utime(a.parent / "product" / "readme.txt", (1_650_000_000, 1_650_000_000))
-    sxbuild(a, "-o", tmp_path / "c.exe", "--stub", STUB, "--quiet")
+    sxbuild(a, "-o", tmp_path / "c.exe", "--stub", STUB, "--quiet", "--set", f"Setup.Uninstaller={uninst}")
     assert "(2022-04-15 05:20:00)" in sxbuild("--dump", tmp_path / "c.exe").stdout
     time.sleep(1.1)
-    sxbuild(a, "-o", tmp_path / "d.exe", "--stub", STUB, "--quiet")
+    sxbuild(a, "-o", tmp_path / "d.exe", "--stub", STUB, "--quiet", "--set", f"Setup.Uninstaller={uninst}")
     assert (tmp_path / "c.exe").read_bytes() == (tmp_path / "d.exe").read_bytes()
 
     r = sxbuild(a, "-o", tmp_path / "e.exe", "--stub", STUB, env={"SOURCE_DATE_EPOCH": "tomorrow"}, check=False)
@@ -230,7 +234,7 @@ def test_signed_setup_verifies_and_dumps(tmp_path):
     v = run(["osslsigncode", "verify", "-CAfile", cert, "-in", out])
     assert "Succeeded" in v.stdout
     d = sxbuild("--dump", out, "--verify")
-    assert "Verify: all 5 files decode to their sizes." in d.stdout
+    assert "Verify: all 6 files decode to their sizes." in d.stdout
     # The signature is only added: the unsigned build is the same image before it.
     sxbuild(EXAMPLES / "example.ini", "-o", tmp_path / "plain.exe", "--stub", STUB, "--quiet")
     plain = (tmp_path / "plain.exe").read_bytes()
@@ -321,10 +325,12 @@ def cpack_setup(tmp_path_factory):
 def test_cpack_makes_the_setup(cpack_setup):
     build, setup = cpack_setup
     d = sxbuild("--dump", setup, "--verify").stdout
-    assert "Verify: all 4 files decode to their sizes." in d, d
+    # The four staged files, and the uninstaller that the uninstall
+    # registration carries.
+    assert "Verify: all 5 files decode to their sizes." in d, d
     listing = sxbuild("--list", setup).stdout.splitlines()
     names = sorted(line.split(None, 1)[1] for line in listing)
-    assert names == ["<ProgramFilesDir>\\Hello\\README.txt", "<ProgramFilesDir>\\Hello\\doc\\usage.txt",
+    assert names == ["<CommonFilesDir>\\Orvale Systems\\ovUninst.exe", "<ProgramFilesDir>\\Hello\\README.txt", "<ProgramFilesDir>\\Hello\\doc\\usage.txt",
                      "<ProgramFilesDir>\\Hello\\hello.exe", "<TempDir>\\Hello Example Setup\\setup.inf"], listing
     assert "soUninstall" in d and "soSilent" in d
     # The installed program is the one the build made, byte for byte.
