@@ -1,5 +1,6 @@
 # Cross-compiling toolchain: 32-bit Windows with mingw-w64 (posix thread model,
-# so that std::thread and std::mutex exist for GoogleTest and the download thread).
+# so that std::thread and std::mutex exist for the tools and tests; setup.exe
+# and ovUninst.exe link the win32 model's C++ runtime, see sx_lean_runtime).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)

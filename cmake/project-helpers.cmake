@@ -33,3 +33,14 @@ function(sx_add_tests pattern)
     set_tests_properties(${name} PROPERTIES TIMEOUT 600)
   endforeach()
 endfunction()
+
+# The setup programs (setup.exe, ovUninst.exe) start no C++ threads, so they
+# link the win32 thread model's C++ library, libgcc and unwinder: same code
+# and ABI for everything they use, without the POSIX-thread runtime (some
+# 28 KB). The -L goes before the driver's own folders, so -lstdc++, -lgcc and
+# -lgcc_eh resolve there; the driver's -lpthread then finds nothing to pull.
+function(sx_lean_runtime target)
+  if(SX_WIN32_MODEL_LIBDIR)
+    target_link_options(${target} PRIVATE "-L${SX_WIN32_MODEL_LIBDIR}")
+  endif()
+endfunction()

@@ -13,7 +13,6 @@
 #include "ovClass.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <new>
@@ -43,10 +42,9 @@ void __throw_overflow_error(const char* s) { throw Exception(s); }
 void __throw_underflow_error(const char* s) { throw Exception(s); }
 void __throw_out_of_range_fmt(const char* format, ...)
 {
-    char text[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof(text), format, args);
+    std::string text = FormatTextV(format, args);
     va_end(args);
     throw Exception(text);
 }

@@ -103,9 +103,10 @@ std::string FormatNumbered(const std::string& pattern, int n)
             char spec[24];
             std::memcpy(spec, pattern.data() + i, j - i + 1);
             spec[j - i + 1] = 0;
-            char out[64];
-            std::snprintf(out, sizeof(out), spec, n);
-            result += out;
+            std::string number = FormatText(spec, n);
+            if (number.size() > 63)  // as much as a name of the pattern may take
+                number.resize(63);
+            result += number;
             used = true;
             i = j;
         } else {

@@ -6,6 +6,7 @@
 // message (only the entry and the per-file handler of the extraction catch it).
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -55,8 +56,14 @@ public:
 };
 
 // A format(...) helper for messages: printf-style, returns std::string.
+// It knows the integer conversions (d i u o x X with the hh h l ll z j t
+// sizes), %c, %s and %%, with flags, width and precision; floating point,
+// %p and %n are not supported: from the first conversion it does not know,
+// the rest of the format is copied as it stands and no further argument is
+// read.
 std::string FormatText(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+std::string FormatTextV(const char* format, va_list args);

@@ -5,24 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-std::string FormatText(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string result;
-    if (n > 0) {
-        result.resize(static_cast<size_t>(n) + 1);
-        std::vsnprintf(&result[0], result.size(), format, args);
-        result.resize(static_cast<size_t>(n));
-    }
-    va_end(args);
-    return result;
-}
-
 void TStream::SetSize(int64_t)
 {
     throw EStreamError("Stream does not support SetSize");
