@@ -3,6 +3,7 @@
 #include "ovBlowFish.h"
 #include "ovsFile.h"
 #include "ovsPipe.h"
+#include "ovsZIP.h"
 
 #include <algorithm>
 #include <chrono>
@@ -135,6 +136,7 @@ int32_t TStgWriter::AddEntry(const std::string& name, TStream& source, int64_t c
     Stream->WriteBuffer(zero, 2);
     int32_t stored;
     {
+        EnableZipCompression();
         TPipedFile piped(nullptr, new TConnectedStream(*Stream, offset), FilterFlags, true, Password);
         piped.OpenWrite();
         std::vector<uint8_t> buffer(static_cast<size_t>(std::max<int64_t>(1, std::min<int64_t>(count, kStgCopyPiece))));

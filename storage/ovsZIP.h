@@ -130,9 +130,21 @@ private:
 // inflates from there. Once DataSize bytes have been delivered, the zlib
 // stream must end there (checksum verified); otherwise, and for corrupt data,
 // EDecompressionError "error" is raised.
+//
+// Writing needs the compressor, which lives in its own object file so that a
+// program that only reads (the setup program) does not carry deflate: a
+// program that writes calls EnableZipCompression once (the container writer
+// does); without it, opening the filter for writing raises ECompressionError.
 class TZipFilter : public TDataFilter {
 public:
     static const int kLevelIndex = 2;  // zlib's default level
+
+    // How the filter makes and ends its compressor; set by EnableZipCompression.
+    struct TWriteHooks {
+        TStream* (*Create)(TStream& target);
+        void (*End)(TStream& compressor);  // finishes the stream, or discards an empty one
+    };
+    static const TWriteHooks* WriteHooks;
 
     explicit TZipFilter(TDataFilter* inner);
     ~TZipFilter() override;
@@ -146,7 +158,10 @@ private:
     void PullStoredData();
 
     std::unique_ptr<TMemoryStream> Memory;
-    std::unique_ptr<TCompressionStream> Compressor;
+    std::unique_ptr<TStream> Compressor;
     std::unique_ptr<TDecompressionStream> Decompressor;
     int64_t Delivered = 0;
 };
+
+// Lets TZipFilter write (compress). Idempotent.
+void EnableZipCompression();

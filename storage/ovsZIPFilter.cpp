@@ -9,6 +9,8 @@
 
 // ---- TZipFilter ----
 
+const TZipFilter::TWriteHooks* TZipFilter::WriteHooks = nullptr;
+
 TZipFilter::TZipFilter(TDataFilter* inner) : TDataFilter(inner) {}
 
 TZipFilter::~TZipFilter()
@@ -26,8 +28,10 @@ void TZipFilter::Open(uint8_t mode)
     Memory.reset(new TMemoryStream);
     if (mode == kOpenRead)
         Decompressor.reset(new TDecompressionStream(*Memory));
+    else if (WriteHooks)
+        Compressor.reset(WriteHooks->Create(*Memory));
     else
-        Compressor.reset(new TCompressionStream(kLevelIndex, *Memory));
+        throw ECompressionError("compression is not available in this program");
     Delivered = 0;
     TDataFilter::Open(mode);
 }
@@ -102,10 +106,7 @@ void TZipFilter::Finish()
 {
     TDataFilter::Finish();
     if (Compressor) {
-        if (Compressor->GetPosition() > 0)
-            Compressor->Finish();
-        else
-            Compressor->Discard();
+        WriteHooks->End(*Compressor);
         Compressor.reset();
     }
     if (Memory && Memory->Size() > 0) {

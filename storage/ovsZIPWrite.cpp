@@ -115,3 +115,30 @@ double TCompressionStream::CompressionRate() const
         return 0;
     return (1.0 - static_cast<double>(TotalOut) / static_cast<double>(TotalIn)) * 100.0;
 }
+
+// ---- the zip filter's compressor ----
+
+namespace {
+
+TStream* CreateZipCompressor(TStream& target)
+{
+    return new TCompressionStream(TZipFilter::kLevelIndex, target);
+}
+
+void EndZipCompressor(TStream& compressor)
+{
+    auto& stream = static_cast<TCompressionStream&>(compressor);
+    if (stream.GetPosition() > 0)
+        stream.Finish();
+    else
+        stream.Discard();
+}
+
+const TZipFilter::TWriteHooks kZipWriteHooks = {CreateZipCompressor, EndZipCompressor};
+
+}  // namespace
+
+void EnableZipCompression()
+{
+    TZipFilter::WriteHooks = &kZipWriteHooks;
+}

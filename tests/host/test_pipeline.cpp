@@ -42,8 +42,10 @@ std::unique_ptr<TMemoryStream> WriteEntry(uint8_t flags, const std::vector<uint8
         pipe.AddPasswordFilter<TBlowFishFilter>("pw");
     if (flags & pfScramble)
         pipe.AddFilter<TXORScramblerFilter>();
-    if (flags & pfZip)
+    if (flags & pfZip) {
+        EnableZipCompression();
         pipe.AddFilter<TZipFilter>();
+    }
     if (dataStart)
         *dataStart = pipe.DataStart();
     pipe.Open(kOpenWrite);
@@ -334,4 +336,23 @@ TEST(ZipFilter, LengthMustMatchStreamEnd)
     zipHeader[0] = static_cast<uint8_t>(3001 & 0xFF);
     zipHeader[1] = static_cast<uint8_t>(3001 >> 8);
     EXPECT_THROW(ReadEntry(*file, pfZip), EStreamError);
+}
+
+// A program that never enabled the compressor (the setup program) can read
+// packed entries but not write them: opening for writing fails cleanly.
+TEST(ZipFilter, WritingNeedsTheCompressorEnabled)
+{
+    const TZipFilter::TWriteHooks* saved = TZipFilter::WriteHooks;
+    TZipFilter::WriteHooks = nullptr;
+    {
+        TMemoryStream file;
+        TConnectedStream window(file, 0);
+        TPipeline pipe(&window, pfZip);
+        pipe.AddFilter<TZipFilter>();
+        EXPECT_THROW(pipe.Open(kOpenWrite), ECompressionError);
+    }
+    TZipFilter::WriteHooks = saved;
+    EnableZipCompression();
+    auto file = WriteEntry(pfZip, {1, 2, 3}, 3);
+    EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), ReadEntry(*file, pfZip));
 }
