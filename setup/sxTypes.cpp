@@ -182,6 +182,55 @@ void WriteTexts(TStream& s, const std::vector<std::string>& list)
 
 }  // namespace
 
+std::string SXStoredNameError(const std::string& name)
+{
+    if (name.empty())
+        return "empty name";
+    if (name[0] == '\\' || name[0] == '/')
+        return "absolute name";
+    for (unsigned char c : name) {
+        if (c == 0)
+            return "name holds a zero byte";
+        if (c < 0x20)
+            return "name holds a control character";
+        if (c == ':')
+            return "name with a drive or a stream (':')";
+        if (std::strchr("<>\"|?*", c))
+            return FormatText("name holds the character '%c'", c);
+    }
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of("\\/", start);
+        if (end == std::string::npos)
+            end = name.size();
+        std::string part = name.substr(start, end - start);
+        if (part.empty())
+            return "empty part (doubled or trailing separator)";
+        if (part == "." || part == "..")
+            return "'" + part + "' part";
+        if (part.back() == '.' || part.back() == ' ')
+            return "part '" + part + "' ends in a dot or a blank";
+        // A device name is reserved with any extension: "con.txt" is CON.
+        std::string base = part.substr(0, part.find('.'));
+        while (!base.empty() && base.back() == ' ')
+            base.pop_back();
+        for (char& c : base)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        bool device = false;
+        for (const char* d : kDevices)
+            device = device || base == d;
+        if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+            base[3] >= '1' && base[3] <= '9')
+            device = true;
+        if (device)
+            return "reserved device name '" + part + "'";
+        start = end + 1;
+    }
+    return "";
+}
+
 TFileInfo ReadFileInfo(TStream& stream)
 {
     TFileInfo f;
@@ -247,6 +296,10 @@ bool TSXHeader::LoadFromStream(TStream& stream)
                 TFileInfo f = ReadFileInfo(stream);
                 if (f.Size < 0 || f.PlainSize < 0 || f.StoredSize < 0)
                     throw EArchiveFormat("Negative file size");
+                // A name that leaves its folder is a damaged archive: refused
+                // here, before any file is written.
+                if (!SXStoredNameError(f.Name).empty())
+                    throw EArchiveFormat("Bad file name");
                 Files.push_back(std::move(f));
             }
         }

@@ -276,7 +276,11 @@ uint16_t TovFileStg::ReadDirectory()
         Stream->ReadBuffer(countBytes, 4);
         StgScramblePiece(countBytes, 4);
         int32_t n = StgGetLE32(countBytes);
-        if (n < 0 || at + 4 + static_cast<int64_t>(n) * kStgEntrySize > FileSize)
+        // The directory ends where the file ends: a DataSize or count that
+        // is off by any amount names another place as the directory, which
+        // would otherwise read as a smaller (often empty) container. The
+        // header's EntryCount is N in every stored container.
+        if (n < 0 || at + 4 + static_cast<int64_t>(n) * kStgEntrySize != FileSize || FHeader.EntryCount != n)
             return stgErrNotStorage;
         std::vector<uint8_t> records(static_cast<size_t>(n) * kStgEntrySize);
         if (n > 0)
@@ -287,7 +291,12 @@ uint16_t TovFileStg::ReadDirectory()
             StgScramblePiece(piece, kStgEntrySize);
             TStgEntry entry;
             entry.Load(piece);
-            FDirectory.emplace_back(entry.GetName(), entry);
+            // A name is at most 64 characters and holds no zero byte: a
+            // cut name would make one entry pass for another.
+            std::string name = entry.GetName();
+            if (entry.Name[0] > sizeof(entry.Name) - 1 || name.find('\0') != std::string::npos)
+                throw EStreamError("Damaged entry name");
+            FDirectory.emplace_back(name, entry);
         }
         Stream->Seek(saved, soFromBeginning);
     } catch (const std::exception&) {

@@ -121,7 +121,7 @@ TWritten Write(TSXHeaderSL header, const std::vector<std::string>& strings,
 TEST(ArchiveHeader, RoundTripOfEveryField)
 {
     TSXHeaderSL h = FullHeader();
-    h.Files = {{"a.txt", true, 10, 0, 7, -1}, {"sub\\b.bin", false, 3, 8, 8, 1}, {"", true, 0, 0, 0, 2}};
+    h.Files = {{"a.txt", true, 10, 0, 7, -1}, {"sub\\b.bin", false, 3, 8, 8, 1}, {"c", true, 0, 0, 0, 2}};
     TMemoryStream s;
     h.SaveAllToStream(s);
     WriteShortString(s, "table");
@@ -275,6 +275,55 @@ TEST(ArchiveHeader, DamagedHeadersAreRejected)
     EXPECT_FALSE(patched(6 + 2 + 5 + 1 + 8, {0x00, 0x00, 0x01, 0x00}));
     // A negative size.
     EXPECT_FALSE(patched(6 + 2 + 5 + 1, {0xFF, 0xFF, 0xFF, 0xFF}));
+}
+
+// The stored-name rule: names that would leave their folder, or that Windows
+// cannot create, are refused; names that only look alike are kept.
+TEST(ArchiveNames, StoredNameRule)
+{
+    const std::string bad[] = {"",          "..",          "..\\..\\x", "sub\\..\\..\\x", "a/../b",
+                               ".",         "a\\.\\b",     "\\x",         "/x",             "\\\\srv\\share\\x",
+                               "C:\\x.dll", "C:x",         "x:ads",       "x::$DATA",       "CON",
+                               "con",       "Con.txt",     "sub\\aux.h",  "NUL.tar.gz",     "prn ",
+                               "COM1",      "com9.log",    "LPT1",        "lpt9",           "x.",
+                               "x ",        "dir.\\x",     "dir \\x",     "a\\\\b",         "sub\\",
+                               "a*b",       "a?b",         "a|b",         "a<b",            "a\"b",
+                               std::string("a\0b", 3),    "a\tb",        "a\nb"};
+    for (const std::string& name : bad)
+        EXPECT_NE("", SXStoredNameError(name)) << "accepted: " << name;
+    const std::string good[] = {"a.txt",   "sub\\a.txt", "sub/a.txt", "console", "COM10",  "COM0",
+                                "LPT",     "lpt10.txt",  "auxiliary", "CONx.h",  ".hidden", "a..b",
+                                "...x",    "a b",        "x.y z",     "\xC4\xD6.txt"};
+    for (const std::string& name : good)
+        EXPECT_EQ("", SXStoredNameError(name)) << name;
+}
+
+// The archive reader refuses an entry whose name would leave its folder, so
+// the setup program stops before anything is written; the writer refuses to
+// store one.
+TEST(ArchiveNames, ReaderAndWriterRefuseEscapingNames)
+{
+    for (const char* name : {"..\\..\\x", "C:\\Windows\\x.dll", "\\\\server\\share\\x", "x:ads", "CON"}) {
+        SCOPED_TRACE(name);
+        TSXHeaderSL h = FullHeader();
+        h.Files = {{"ok.txt", false, 0, 0, 0, -1}, {name, false, 0, 0, 0, -1}};
+        TMemoryStream s;
+        h.SaveAllToStream(s);
+        WriteShortString(s, "strings");
+        s.Seek(0, soFromBeginning);
+        TSXHeaderSL r;
+        EXPECT_FALSE(r.LoadFromStream(s));
+
+        EXPECT_THROW(Write(TSXHeaderSL(), {"S"}, {Memory("ok.txt", "x"), Memory(name, "y")}, ""), EStreamError);
+    }
+    // A zero byte cuts a name: "a.txt\0.exe" is damaged data, not "a.txt".
+    TSXHeaderSL h = FullHeader();
+    h.Files = {{std::string("a.txt\0.exe", 9), false, 0, 0, 0, -1}};
+    TMemoryStream s;
+    h.SaveAllToStream(s);
+    s.Seek(0, soFromBeginning);
+    TSXHeaderSL r;
+    EXPECT_FALSE(r.LoadFromStream(s));
 }
 
 // FileCount 0 or below means no entries; KeepCopy 0 ends the header at once.

@@ -522,6 +522,48 @@ TEST(Damaged, RecordsOutsideTheFile)
     std::remove(file.c_str());
 }
 
+// The directory must end where the file ends, and the header's counts and
+// the records' names must agree with it: one changed byte of DataSize (in any
+// of its four bytes) or EntryCount, trailing bytes, or a name holding a zero
+// byte make the container unreadable instead of smaller or different.
+TEST(Damaged, DirectoryMustEndAtTheFileEnd)
+{
+    std::string file = TempName("dirend.stg");
+    Build(file, TStgCreateOptions(), {{"a", Content(3000, 5)}, {"b", Content(10, 6)}});
+    const std::vector<uint8_t> good = ReadFileBytes(file);
+    std::vector<std::vector<uint8_t>> damaged;
+    for (int i = 0; i < 4; ++i)
+        for (uint8_t bit : {0x01, 0x10, 0x80}) {
+            damaged.push_back(good);
+            damaged.back()[192 + i] ^= bit;  // DataSize
+        }
+    damaged.push_back(good);
+    damaged.back()[188] ^= 1;  // EntryCount
+    damaged.push_back(good);
+    damaged.back().push_back(0);  // one byte after the directory
+    for (size_t k = 0; k < damaged.size(); ++k) {
+        SCOPED_TRACE(k);
+        WriteFileBytes(file, damaged[k]);
+        TovFileStg stg;
+        EXPECT_EQ(stgErrNotStorage, stg.Open(file, ""));
+    }
+    for (size_t len : {64, 65}) {  // a zero byte inside the name; a length above 64
+        SCOPED_TRACE(len);
+        WriteFileBytes(file, good);
+        EditRecord(file, 1, [len](TStgEntry& e) {
+            std::memcpy(e.Name, "\x05b\0exe", 6);
+            if (len == 65)
+                e.Name[0] = 65;
+        });
+        TovFileStg stg;
+        EXPECT_EQ(stgErrNotStorage, stg.Open(file, ""));
+    }
+    WriteFileBytes(file, good);
+    TovFileStg stg;
+    EXPECT_EQ(stgOk, stg.Open(file, ""));
+    std::remove(file.c_str());
+}
+
 // Every single-byte flip of a packed, scrambled, encrypted container: no
 // crash, and an extraction that succeeds gives exactly the original content.
 TEST(Damaged, BitFlipsNeverYieldWrongPackedContent)

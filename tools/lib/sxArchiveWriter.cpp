@@ -348,6 +348,9 @@ void WriteArchive(TSXHeader& header, const std::vector<std::string>& strings,
     // The header with provisional entries: its length does not depend on the sizes.
     header.Files.clear();
     for (const TArchiveSource& s : sources) {
+        std::string why = SXStoredNameError(s.Name);
+        if (!why.empty())
+            throw EStreamError("Bad stored name '" + s.Name + "': " + why);
         TFileInfo f;
         f.Name = s.Name;
         f.FolderIndex = s.FolderIndex;

@@ -191,8 +191,16 @@ void TPEFile::LoadFromBytes(std::vector<uint8_t> bytes)
         (SectionAlignment & (SectionAlignment - 1)))
         throw EPEFormat("Damaged optional header (alignment)");
     SectionTableOffset = OptOffset + optSize;
-    if (SectionTableOffset + static_cast<uint64_t>(numSections) * kSectionHeaderSize > Image.size())
+    uint64_t tableEnd = SectionTableOffset + static_cast<uint64_t>(numSections) * kSectionHeaderSize;
+    if (tableEnd > Image.size())
         throw EPEFormat("Damaged section table");
+    // The headers hold the section table and lie inside the file: every
+    // later step copies and patches them, so a wrong size is refused here.
+    if (SizeOfHeaders < tableEnd || SizeOfHeaders > Image.size())
+        throw EPEFormat(FormatText("Damaged optional header (SizeOfHeaders is %u; the headers need %u bytes "
+                                   "and the file has %u)",
+                                   SizeOfHeaders, static_cast<unsigned>(tableEnd),
+                                   static_cast<unsigned>(Image.size())));
     for (uint32_t i = 0; i < numSections; ++i) {
         size_t h = SectionTableOffset + i * kSectionHeaderSize;
         TSection s;
@@ -205,6 +213,10 @@ void TPEFile::LoadFromBytes(std::vector<uint8_t> bytes)
         s.HeaderOffset = h;
         if (s.SizeOfRawData && static_cast<uint64_t>(s.PointerToRawData) + s.SizeOfRawData > Image.size())
             throw EPEFormat("Damaged section table (section beyond the end of the file)");
+        if (s.SizeOfRawData && s.PointerToRawData < SizeOfHeaders)
+            throw EPEFormat("Damaged section table (section data inside the headers)");
+        if (static_cast<uint64_t>(s.VirtualAddress) + std::max(s.VirtualSize, s.SizeOfRawData) > 0xFFFFFFFFull)
+            throw EPEFormat("Damaged section table (section beyond the address space)");
         Sections.push_back(s);
     }
     ParseResources();
@@ -423,7 +435,10 @@ void TPEFile::SaveToStream(TStream& target)
     if (inPlace) {
         const TSection& s = Sections[RsrcSection];
         sectionVa = s.VirtualAddress;
-        sectionRaw = s.PointerToRawData ? s.PointerToRawData : AlignUp(maxRawEnd, FileAlignment);
+        // An empty section may name any place: its data then go behind
+        // everything else, never into the headers.
+        sectionRaw = s.SizeOfRawData ? s.PointerToRawData
+                                     : AlignUp(std::max<uint32_t>(maxRawEnd, SizeOfHeaders), FileAlignment);
         sectionHeader = s.HeaderOffset;
         oldRawSize = s.SizeOfRawData;
     } else {
