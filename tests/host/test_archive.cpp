@@ -554,6 +554,51 @@ TEST(ArchiveWriter, ZlibLibraryStreams)
     EXPECT_THROW(ZlibDecompress(z.data(), z.size() - 3), EStreamError);
 }
 
+// Decoding is bounded by the size the entry declares: a stream that inflates
+// to far more stops one byte after it, and every failure says what is wrong.
+TEST(ArchiveWriter, DecodingIsBoundedByTheDeclaredSize)
+{
+    std::vector<uint8_t> zeros(4 << 20, 0);
+    std::vector<uint8_t> z = ZlibCompress(zeros.data(), zeros.size());
+    TFileInfo entry;
+    entry.Compressed = true;
+    entry.StoredSize = static_cast<int32_t>(z.size());
+    auto errorOf = [&](int32_t size, std::vector<uint8_t> stored) -> std::string {
+        entry.Size = size;
+        entry.StoredSize = static_cast<int32_t>(stored.size());
+        try {
+            DecodeStoredData(stored.data(), stored.size(), entry, "");
+            return "";
+        } catch (const EStreamError& e) {
+            return e.message();
+        }
+    };
+    struct Case {
+        int32_t Size;
+        std::vector<uint8_t> Stored;
+        const char* Says;
+    } cases[] = {
+        {1, z, "more than the 1 bytes declared"},
+        {static_cast<int32_t>(zeros.size()) - 1, z, "more than the 4,194,303 bytes declared"},
+        {static_cast<int32_t>(zeros.size()) + 12345, z, "ends 12,345 bytes early"},
+        {static_cast<int32_t>(zeros.size()), std::vector<uint8_t>(z.begin(), z.end() - 3), "end early"},
+        {static_cast<int32_t>(zeros.size()), std::vector<uint8_t>(z.size(), 0x55), "corrupt compressed data"},
+        {0, {}, "end early"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Says);
+        std::string e = errorOf(c.Size, c.Stored);
+        EXPECT_NE(std::string::npos, e.find(c.Says)) << e;
+    }
+    std::vector<uint8_t> extra = z;
+    extra.push_back(0);
+    EXPECT_NE(std::string::npos, errorOf(static_cast<int32_t>(zeros.size()), extra).find("1 bytes follow")) ;
+    EXPECT_EQ("", errorOf(static_cast<int32_t>(zeros.size()), z));
+    EXPECT_EQ("12,345", GroupedNumber(12345));
+    EXPECT_EQ("1,000,000", GroupedNumber(1000000));
+    EXPECT_EQ("999", GroupedNumber(999));
+}
+
 // Random damage anywhere in a header never escapes LoadFromStream as an
 // exception (or a crash); what it accepts still fits in the stream.
 TEST(ArchiveHeader, RandomDamageIsContained)
