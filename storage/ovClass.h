@@ -54,6 +54,9 @@ public:
     using Exception::Exception;
 };
 
+// 12345 as "12,345", for messages.
+std::string GroupedNumber(int64_t value);
+
 // A format(...) helper for messages: printf-style, returns std::string.
 std::string FormatText(const char* format, ...)
 #if defined(__GNUC__)

@@ -140,6 +140,11 @@ void TPipedFile::CheckHeaders(int32_t storedSize, int64_t limit) const
 
 void TPipedFile::SaveToFile(const std::string& fileName)
 {
+    // A link already in the target folder is not ours to follow: writing
+    // (or clearing read-only) through it would change a file elsewhere.
+    if (StgIsLink(fileName))
+        throw EFCreateError(FormatText("%s is a symbolic link; extraction does not write through links",
+                                       fileName.c_str()));
     if (FileExists(fileName))
         StgSetFileArchiveOnly(fileName);
     std::unique_ptr<TFileStream> file(new TFileStream(fileName, fmCreate));
@@ -487,6 +492,15 @@ uint16_t TovFileStg::Extract(int32_t id, const std::string* fileName, TStream* t
             piped->SaveToFile(*fileName);
         else
             piped->SaveToStream(*target);
+    } catch (const EDecompressionError& e) {
+        // The zlib layer's own text is a bare "error": say what it means.
+        FLastError = e.message() == "error" ? "corrupt compressed data" : e.message();
+        code = stgErrExtract;
+    } catch (const EReadError& e) {
+        FLastError = e.message() == "Stream read error"
+                         ? "the stored data end before the size the entry's headers announce"
+                         : e.message();
+        code = stgErrExtract;
     } catch (const std::exception& e) {
         FLastError = e.what();
         if (FLastError.empty())

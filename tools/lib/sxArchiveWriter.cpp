@@ -470,18 +470,6 @@ void WriteArchive(TSXHeader& header, const std::vector<std::string>& strings,
     target.Seek(end, soFromBeginning);
 }
 
-std::string GroupedNumber(int64_t value)
-{
-    std::string digits = std::to_string(value < 0 ? -value : value);
-    std::string out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0)
-            out += ',';
-        out += digits[i];
-    }
-    return value < 0 ? "-" + out : out;
-}
-
 std::vector<uint8_t> ZlibCompress(const uint8_t* data, size_t size, int level)
 {
     return Deflate(data, size, level);

@@ -62,9 +62,6 @@ std::vector<uint8_t> ZlibCompress(const uint8_t* data, size_t size, int level = 
 // bytes; inflating stops one byte after the limit.
 std::vector<uint8_t> ZlibDecompress(const uint8_t* data, size_t size, int64_t limit = -1);
 
-// 12345 as "12,345", for messages.
-std::string GroupedNumber(int64_t value);
-
 // Decodes one file's stored bytes (decipher when password is not empty, then
 // inflate when Compressed): the reference reader of the tests and the dump.
 // Raises EStreamError on damaged data or a size that does not match entry.Size.
