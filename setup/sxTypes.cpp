@@ -296,14 +296,16 @@ bool TSXHeader::LoadFromStream(TStream& stream)
                 TFileInfo f = ReadFileInfo(stream);
                 if (f.Size < 0 || f.PlainSize < 0 || f.StoredSize < 0)
                     throw EArchiveFormat("Negative file size");
-                // A name that leaves its folder is a damaged archive: refused
-                // here, before any file is written.
-                if (!SXStoredNameError(f.Name).empty())
-                    throw EArchiveFormat("Bad file name");
                 Files.push_back(std::move(f));
             }
         }
         SilentMode = (Options & soSilent) != 0;
+        // A name that leaves its folder makes the archive damaged: refused
+        // here, before any file is written (and once the run knows whether
+        // it is unattended, so the error goes where its errors go).
+        for (const TFileInfo& f : Files)
+            if (!SXStoredNameError(f.Name).empty())
+                throw EArchiveFormat("Bad file name");
         LoadExtra(stream);
         // The stored data of every file follow the string table: their sum
         // cannot exceed what is left.

@@ -210,6 +210,7 @@ uint16_t TovFileStg::Open(const std::string& fileName, const std::string& passwo
         return stgErrAlreadyOpen;
     Password = password.substr(0, kStgPasswordMax);
     FFileName = fileName;
+    FLastError.clear();
     Stream.reset(new TFileStream(fileName, fmOpenReadWrite | fmShareExclusive));
     OpenFlag = true;
     uint16_t code = ReadHeader();
@@ -217,8 +218,10 @@ uint16_t TovFileStg::Open(const std::string& fileName, const std::string& passwo
         FFilterFlags = FilterFlagsOf(FHeader.Flags);
         // Every entry block starts with one header per filter of the flags'
         // chain; a header that says otherwise has damaged flags.
-        if (FHeader.EntryHeaderSize != EntryHeaderSizeOf(FFilterFlags))
+        if (FHeader.EntryHeaderSize != EntryHeaderSizeOf(FFilterFlags)) {
+            FLastError = "the entry header size does not match the flags";
             code = stgErrNotStorage;
+        }
         else
             code = ReadDirectory();
     }
@@ -250,8 +253,10 @@ uint16_t TovFileStg::ReadHeader()
             Stream->ReadBuffer(len, 4);
             int32_t l = StgGetLE32(len);
             // An extension that cannot fit in the file makes the header unreadable.
-            if (l < 0 || 204 + static_cast<int64_t>(l) > FileSize)
+            if (l < 0 || 204 + static_cast<int64_t>(l) > FileSize) {
+                FLastError = "the header extension does not fit in the file";
                 return stgErrNotStorage;
+            }
             ExtensionLength = l;
             if (l > 0) {
                 Extension.resize(static_cast<size_t>(l));
@@ -260,10 +265,13 @@ uint16_t TovFileStg::ReadHeader()
         }
         Stream->Seek(0, soFromBeginning);
     } catch (const std::exception&) {
+        FLastError = "the file is shorter than a container header";
         return stgErrNotStorage;
     }
-    if (FHeader.Version >= kStgVersion101 && FHeader.Magic != kStgMagic)
+    if (FHeader.Version >= kStgVersion101 && FHeader.Magic != kStgMagic) {
+        FLastError = "no container signature";
         return stgErrNotStorage;
+    }
     return stgOk;
 }
 
@@ -273,8 +281,10 @@ uint16_t TovFileStg::ReadDirectory()
     try {
         int64_t at = HeaderSize() + static_cast<int64_t>(FHeader.DataSize);
         // The count and all records must lie within the file.
-        if (FHeader.DataSize < 0 || at + 4 > FileSize)
+        if (FHeader.DataSize < 0 || at + 4 > FileSize) {
+            FLastError = "the data size in the header points beyond the end of the file";
             return stgErrNotStorage;
+        }
         int64_t saved = Stream->Seek(0, soFromCurrent);
         Stream->Seek(at, soFromBeginning);
         uint8_t countBytes[4];
@@ -285,8 +295,18 @@ uint16_t TovFileStg::ReadDirectory()
         // is off by any amount names another place as the directory, which
         // would otherwise read as a smaller (often empty) container. The
         // header's EntryCount is N in every stored container.
-        if (n < 0 || at + 4 + static_cast<int64_t>(n) * kStgEntrySize != FileSize || FHeader.EntryCount != n)
+        int64_t end = at + 4 + static_cast<int64_t>(n) * kStgEntrySize;
+        if (n < 0 || end != FileSize) {
+            FLastError = n < 0 ? "negative entry count"
+                               : FormatText("the directory of %d entries ends %s bytes %s the end of the file", n,
+                                            GroupedNumber(end > FileSize ? end - FileSize : FileSize - end).c_str(),
+                                            end > FileSize ? "beyond" : "before");
             return stgErrNotStorage;
+        }
+        if (FHeader.EntryCount != n) {
+            FLastError = FormatText("the header counts %d entries, the directory %d", FHeader.EntryCount, n);
+            return stgErrNotStorage;
+        }
         std::vector<uint8_t> records(static_cast<size_t>(n) * kStgEntrySize);
         if (n > 0)
             Stream->ReadBuffer(records.data(), static_cast<int32_t>(records.size()));
@@ -300,12 +320,13 @@ uint16_t TovFileStg::ReadDirectory()
             // cut name would make one entry pass for another.
             std::string name = entry.GetName();
             if (entry.Name[0] > sizeof(entry.Name) - 1 || name.find('\0') != std::string::npos)
-                throw EStreamError("Damaged entry name");
+                throw EStreamError(FormatText("entry %d has a damaged name", static_cast<int>(i + 1)));
             FDirectory.emplace_back(name, entry);
         }
         Stream->Seek(saved, soFromBeginning);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         FDirectory.clear();
+        FLastError = std::string("damaged directory: ") + e.what();
         return stgErrNotStorage;
     }
     return stgOk;

@@ -144,7 +144,8 @@ int OpenContainer(TovFileStg& stg, const std::string& file, const std::string& p
         return kExitError;
     }
     if (code == stgErrNotStorage) {
-        Say(FormatText("not a storage container (or damaged beyond use): %s", file.c_str()));
+        Say(FormatText("not a storage container (or damaged beyond use): %s%s%s", file.c_str(),
+                       stg.LastError().empty() ? "" : ": ", stg.LastError().c_str()));
         return kExitNotStorage;
     }
     if (code == stgErrPassword) {
