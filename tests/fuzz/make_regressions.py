@@ -19,14 +19,14 @@ def put(path, data):
 
 # ---- PE images: headers, one code section, one resource section -------------
 
-def image(rsrc_raw=0x600, size_of_headers=0x400):
+def image(rsrc_raw=0x600, rsrc_size=0x200, size_of_headers=0x400, sections_count=2):
     pe, opt = 0x80, 0x80 + 24
     sections = opt + 224
     b = bytearray(0x800)
     b[0:2] = b"MZ"
     struct.pack_into("<I", b, 0x3C, pe)
     b[pe:pe + 4] = b"PE\0\0"
-    struct.pack_into("<HHIIIHH", b, pe + 4, 0x14C, 2, 0, 0, 0, 224, 0x0102)
+    struct.pack_into("<HHIIIHH", b, pe + 4, 0x14C, sections_count, 0, 0, 0, 224, 0x0102)
     struct.pack_into("<H", b, opt, 0x10B)
     struct.pack_into("<I", b, opt + 16, 0x1000)
     struct.pack_into("<I", b, opt + 28, 0x400000)
@@ -35,19 +35,26 @@ def image(rsrc_raw=0x600, size_of_headers=0x400):
     struct.pack_into("<I", b, opt + 60, size_of_headers)
     struct.pack_into("<H", b, opt + 68, 2)
     struct.pack_into("<I", b, opt + 92, 16)
-    struct.pack_into("<II", b, opt + 96 + 16, 0x2000, 16)       # resource directory
+    if sections_count == 2:
+        struct.pack_into("<II", b, opt + 96 + 16, 0x2000, 16)   # resource directory
     b[sections:sections + 8] = b".text\0\0\0"
     struct.pack_into("<IIII", b, sections + 8, 0x10, 0x1000, 0x200, 0x400)
     struct.pack_into("<I", b, sections + 36, 0x60000020)
-    h = sections + 40
-    b[h:h + 8] = b".rsrc\0\0\0"
-    struct.pack_into("<IIII", b, h + 8, 0x10, 0x2000, 0x200, rsrc_raw)
-    struct.pack_into("<I", b, h + 36, 0x40000040)
+    if sections_count == 2:
+        h = sections + 40
+        b[h:h + 8] = b".rsrc\0\0\0"
+        struct.pack_into("<IIII", b, h + 8, 0x10, 0x2000, rsrc_size, rsrc_raw)
+        struct.pack_into("<I", b, h + 36, 0x40000040)
     return bytes(b)
 
 
-put("pe/rsrc-last-section-inside-headers", image(rsrc_raw=0x200))
-put("pe/size-of-headers-256mb", image(size_of_headers=0x10000000))
+# The resource section last (by address and by file offset) with its data
+# starting inside the headers, in the data directories: rebuilding it in
+# place wrote the new headers beyond the copy kept of them.
+put("pe/rsrc-last-section-inside-headers", image(rsrc_raw=0x110, rsrc_size=0x6F0))
+# 256 MB of headers in a 2 KB file, with no resource section (a new one goes
+# behind the headers): the writer allocated and wrote all of them.
+put("pe/size-of-headers-256mb", image(size_of_headers=0x10000000, sections_count=1))
 put("pe/size-of-headers-below-section-table", image(size_of_headers=0x100))
 
 # ---- Project files ----------------------------------------------------------
