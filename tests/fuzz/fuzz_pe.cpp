@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -28,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     TPEFile back;
     try {
         back.LoadFromBytes(std::vector<uint8_t>(out.Memory(), out.Memory() + out.Size()));
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "rewritten image refused: %s\n", e.message().c_str());
         __builtin_trap();  // the writer produced an image its own reader refuses
     }
     const TResEntry* e = back.Find(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"));

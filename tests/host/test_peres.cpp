@@ -389,14 +389,34 @@ TEST(PEResources, HeaderFieldsAreCheckedAgainstTheFile)
         {"headers one byte longer than the file", kOpt + 60, 0},  // set below
         {"headers shorter than the section table", kOpt + 60, static_cast<uint32_t>(kSections + 40)},
         {"section beyond the address space", rsrcHeader + 12, 0xFFFFF000u},
+        {"section mapped over the headers", kSections + 12, 0},  // set below
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<uint8_t> b = good;
-        Put32(b, c.offset, c.value ? c.value : static_cast<uint32_t>(b.size() + 1));
+        uint32_t value = c.value;
+        if (value == 0)
+            value = c.offset == kOpt + 60 ? static_cast<uint32_t>(b.size() + 1) : 0x200;
+        Put32(b, c.offset, value);
         TPEFile damaged;
         EXPECT_THROW(damaged.LoadFromBytes(b), EPEFormat);
     }
+    // Sections without contents may name any address; the new resource
+    // section still goes behind the headers, where the reader finds it.
+    std::vector<uint8_t> empty = MinimalImage();
+    for (size_t i = 8; i < 40; ++i)
+        empty[kSections + i] = 0;
+    TPEFile hollow;
+    hollow.LoadFromBytes(empty);
+    hollow.Set(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"), Data(100, 3));
+    std::vector<uint8_t> rewritten = Save(hollow);
+    TPEFile found;
+    found.LoadFromBytes(rewritten);
+    const TResEntry* e = found.Find(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"));
+    ASSERT_NE(nullptr, e);
+    EXPECT_EQ(Data(100, 3), e->Data);
+    EXPECT_GE(Get32(rewritten, kOpt + 96 + 16), 0x1000u);
+
     // The undamaged image still loads and saves.
     TPEFile back;
     back.LoadFromBytes(good);

@@ -217,6 +217,9 @@ void TPEFile::LoadFromBytes(std::vector<uint8_t> bytes)
             throw EPEFormat("Damaged section table (section data inside the headers)");
         if (static_cast<uint64_t>(s.VirtualAddress) + std::max(s.VirtualSize, s.SizeOfRawData) > 0xFFFFFFFFull)
             throw EPEFormat("Damaged section table (section beyond the address space)");
+        // The headers are mapped first: a section with contents starts behind them.
+        if ((s.VirtualSize || s.SizeOfRawData) && s.VirtualAddress < AlignUp(SizeOfHeaders, SectionAlignment))
+            throw EPEFormat("Damaged section table (section mapped over the headers)");
         Sections.push_back(s);
     }
     ParseResources();
@@ -449,7 +452,9 @@ void TPEFile::SaveToStream(TStream& target)
                 firstRaw = std::min(firstRaw, s.PointerToRawData);
         if (sectionHeader + kSectionHeaderSize > std::min<uint64_t>(SizeOfHeaders, firstRaw))
             throw EPEFormat("No room in the headers for one more section");
-        sectionVa = maxVaEnd;
+        // Behind every section, and never over the headers (an image whose
+        // sections are all empty would otherwise get its resources at 0).
+        sectionVa = std::max(maxVaEnd, AlignUp(SizeOfHeaders, SectionAlignment));
         sectionRaw = AlignUp(std::max<uint32_t>(maxRawEnd, SizeOfHeaders), FileAlignment);
     }
 
