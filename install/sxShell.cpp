@@ -50,9 +50,14 @@ bool RestrictLibrarySearch()
 
 HMODULE LoadLibraryByPath(const std::string& path)
 {
+    // Both load modes need a full path: a relative one is made full first.
+    char full[MAX_PATH * 2];
+    DWORD n = GetFullPathNameA(path.c_str(), sizeof(full), full, nullptr);
+    if (n == 0 || n >= sizeof(full))
+        return nullptr;
     if (HasSearchFlags())
-        return LoadLibraryExA(path.c_str(), nullptr, kSearchDllLoadDir | kSearchSystem32);
-    return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        return LoadLibraryExA(full, nullptr, kSearchDllLoadDir | kSearchSystem32);
+    return LoadLibraryExA(full, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 HMODULE LoadSystemLibrary(const char* name)

@@ -25,8 +25,8 @@ HMODULE LoadSystemLibrary(const char* name);
 // the search is limited to the system folder.
 bool RestrictLibrarySearch();
 
-// Loads a library given by its full path; its own dependencies are looked up
-// in its folder and the system folder only (with the altered search order on
-// systems without the restricted-search flags). Null on failure; the caller
-// owns the module.
+// Loads a library given by its path (a relative one is made full first); its
+// own dependencies are looked up in its folder and the system folder only
+// (with the altered search order on systems without the restricted-search
+// flags). Null on failure; the caller owns the module.
 HMODULE LoadLibraryByPath(const std::string& path);
