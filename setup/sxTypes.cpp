@@ -198,7 +198,7 @@ std::string SXStoredNameError(const std::string& name)
         if (std::strchr("<>\"|?*", c))
             return FormatText("name holds the character '%c'", c);
     }
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     size_t start = 0;
     while (start <= name.size()) {
         size_t end = name.find_first_of("\\/", start);
@@ -221,9 +221,12 @@ std::string SXStoredNameError(const std::string& name)
         bool device = false;
         for (const char* d : kDevices)
             device = device || base == d;
-        if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-            base[3] >= '1' && base[3] <= '9')
-            device = true;
+        // COM1-COM9 and LPT1-LPT9, and with the superscript digits 1, 2, 3 of
+        // the Windows code page (0xB9, 0xB2, 0xB3), which Windows reserves too.
+        if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
+            unsigned char d = static_cast<unsigned char>(base[3]);
+            device = (d >= '1' && d <= '9') || d == 0xB9 || d == 0xB2 || d == 0xB3;
+        }
         if (device)
             return "reserved device name '" + part + "'";
         start = end + 1;

@@ -103,8 +103,9 @@ struct TFileInfo {
 // stream (any ':'), with a "." or ".." part or an empty part, with a zero
 // byte or another control character, with a character Windows forbids in
 // names (<>"|?*), with a part that ends in a dot or a blank, or with a part
-// that is a reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with
-// or without an extension, any case). Both '\\' and '/' separate parts.
+// that is a reserved device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$,
+// COM1-9, LPT1-9, with or without an extension, any case). Both '\\' and
+// '/' separate parts.
 std::string SXStoredNameError(const std::string& name);
 
 // Reads and writes one file entry (raises EReadError on a short stream).

@@ -288,12 +288,13 @@ TEST(ArchiveNames, StoredNameRule)
                                "COM1",      "com9.log",    "LPT1",        "lpt9",           "x.",
                                "x ",        "dir.\\x",     "dir \\x",     "a\\\\b",         "sub\\",
                                "a*b",       "a?b",         "a|b",         "a<b",            "a\"b",
-                               std::string("a\0b", 3),    "a\tb",        "a\nb"};
+                               std::string("a\0b", 3),    "a\tb",        "a\nb",
+                               "COM\xB9",  "lpt\xB2.txt", "CONIN$",     "conout$.x"};
     for (const std::string& name : bad)
         EXPECT_NE("", SXStoredNameError(name)) << "accepted: " << name;
     const std::string good[] = {"a.txt",   "sub\\a.txt", "sub/a.txt", "console", "COM10",  "COM0",
                                 "LPT",     "lpt10.txt",  "auxiliary", "CONx.h",  ".hidden", "a..b",
-                                "...x",    "a b",        "x.y z",     "\xC4\xD6.txt"};
+                                "...x",    "a b",        "x.y z",     "\xC4\xD6.txt", "COM\xB4", "CONIN"};
     for (const std::string& name : good)
         EXPECT_EQ("", SXStoredNameError(name)) << name;
 }
