@@ -390,6 +390,7 @@ TEST(PEResources, HeaderFieldsAreCheckedAgainstTheFile)
         {"headers shorter than the section table", kOpt + 60, static_cast<uint32_t>(kSections + 40)},
         {"section beyond the address space", rsrcHeader + 12, 0xFFFFF000u},
         {"section mapped over the headers", kSections + 12, 0},  // set below
+        {"32 MB file alignment", kOpt + 36, 0x2000000},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);

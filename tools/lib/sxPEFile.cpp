@@ -187,8 +187,10 @@ void TPEFile::LoadFromBytes(std::vector<uint8_t> bytes)
     SectionAlignment = Rd32(OptOffset + kOptSectionAlignment);
     FileAlignment = Rd32(OptOffset + kOptFileAlignment);
     SizeOfHeaders = Rd32(OptOffset + kOptSizeOfHeaders);
+    // The file alignment pads the rewritten resource section: at most the
+    // 64 KB an image may have, or a 2 KB stub would be written as megabytes.
     if (FileAlignment == 0 || SectionAlignment == 0 || (FileAlignment & (FileAlignment - 1)) ||
-        (SectionAlignment & (SectionAlignment - 1)))
+        (SectionAlignment & (SectionAlignment - 1)) || FileAlignment > 0x10000)
         throw EPEFormat("Damaged optional header (alignment)");
     SectionTableOffset = OptOffset + optSize;
     uint64_t tableEnd = SectionTableOffset + static_cast<uint64_t>(numSections) * kSectionHeaderSize;
