@@ -387,7 +387,7 @@ bool TSetupInfFile::RegisterActiveX()
         // path, the server's own dependencies come from its folder first.
         bool bareName = fileName.find_first_of("\\/:") == std::string::npos;
         TModuleHandle module(bareName ? LoadSystemLibrary(fileName.c_str())
-                                      : LoadLibraryExA(fileName.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+                                      : LoadLibraryByPath(fileName));
         if (!module)
             return false;
         typedef HRESULT(__stdcall * TServerProc)();

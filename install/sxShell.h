@@ -15,3 +15,18 @@ bool ShellOpen(const std::string& file, const std::string& params);
 // folder. Null when it cannot be loaded or the name holds a path. The caller
 // owns the module (wrap it in a TModuleHandle).
 HMODULE LoadSystemLibrary(const char* name);
+
+// Restricts, for the whole process, where libraries are looked up to the
+// system folder: the program's own folder (a download folder may hold
+// planted DLLs) and the current folder are never searched. Called first
+// thing by each program. Uses SetDefaultDllDirectories where the system
+// has it (looked up in kernel32 at run time), SetDllDirectoryA("") otherwise
+// (which at least takes the current folder out of the search). True when
+// the search is limited to the system folder.
+bool RestrictLibrarySearch();
+
+// Loads a library given by its path (a relative one is made full first); its
+// own dependencies are looked up in its folder and the system folder only
+// (with the altered search order on systems without the restricted-search
+// flags). Null on failure; the caller owns the module.
+HMODULE LoadLibraryByPath(const std::string& path);

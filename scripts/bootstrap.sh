@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ zlib1g-dev libgtest-dev googletest
           g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386
           xvfb x11-utils imagemagick python3-pytest nsis binutils-mingw-w64-i686
-          osslsigncode openssl)
+          osslsigncode openssl clang libclang-rt-14-dev libfuzzer-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,7 @@
 #include "sxClientDll.h"
 
 #include "ovClass.h"
+#include "sxShell.h"
 
 #include <cstring>
 
@@ -49,10 +50,10 @@ bool TClientDll::Load(const std::string& path)
     if (path.empty())
         return false;
     // A full path: the library's own dependencies are looked up in its folder
-    // before the standard places. A bare name would be searched for like any
-    // other library, so only full paths get the altered search order.
+    // and the system folder. A bare name is looked up where every library of
+    // the program is (the system folder).
     bool fullPath = path.find('\\') != std::string::npos || path.find('/') != std::string::npos;
-    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, fullPath ? LOAD_WITH_ALTERED_SEARCH_PATH : 0);
+    HMODULE module = fullPath ? LoadLibraryByPath(path) : LoadLibraryExA(path.c_str(), nullptr, 0);
     if (!module)
         return false;
     Module.reset(module);

@@ -429,12 +429,25 @@ int64_t TSXExtractor::DecodeFile(TStream& source, TStream& destination, const st
     std::unique_ptr<uint8_t[]> chunk(new uint8_t[SXOutputChunkSize]);
     int64_t total = 0;
     for (;;) {
-        int32_t got = input->Read(chunk.get(), SXOutputChunkSize);
+        // With the size checked, never more than one byte beyond it is
+        // decoded: that byte proves the data longer than the entry, and a
+        // small damaged entry cannot fill the disk first.
+        int32_t want = SXOutputChunkSize;
+        if (checkSize)
+            want = static_cast<int32_t>(std::min<int64_t>(want, static_cast<int64_t>(entry.Size) + 1 - total));
+        int32_t got = input->Read(chunk.get(), want);
         if (got <= 0)
             break;
+        if (checkSize && total + got > entry.Size) {
+            total += got;
+            break;
+        }
         destination.WriteBuffer(chunk.get(), got);
         total += got;
     }
+    if (checkSize && total > entry.Size)
+        throw EReadError(FormatText("Decoded %lld bytes instead of %ld", static_cast<long long>(total),
+                                    static_cast<long>(entry.Size)));
     if (inflate && !inflate->StreamEnded())
         throw EDecompressionError("Compressed data ends early");
     if (checkSize && total != entry.Size)

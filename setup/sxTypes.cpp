@@ -182,6 +182,58 @@ void WriteTexts(TStream& s, const std::vector<std::string>& list)
 
 }  // namespace
 
+std::string SXStoredNameError(const std::string& name)
+{
+    if (name.empty())
+        return "empty name";
+    if (name[0] == '\\' || name[0] == '/')
+        return "absolute name";
+    for (unsigned char c : name) {
+        if (c == 0)
+            return "name holds a zero byte";
+        if (c < 0x20)
+            return "name holds a control character";
+        if (c == ':')
+            return "name with a drive or a stream (':')";
+        if (std::strchr("<>\"|?*", c))
+            return FormatText("name holds the character '%c'", c);
+    }
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of("\\/", start);
+        if (end == std::string::npos)
+            end = name.size();
+        std::string part = name.substr(start, end - start);
+        if (part.empty())
+            return "empty part (doubled or trailing separator)";
+        if (part == "." || part == "..")
+            return "'" + part + "' part";
+        if (part.back() == '.' || part.back() == ' ')
+            return "part '" + part + "' ends in a dot or a blank";
+        // A device name is reserved with any extension: "con.txt" is CON.
+        std::string base = part.substr(0, part.find('.'));
+        while (!base.empty() && base.back() == ' ')
+            base.pop_back();
+        for (char& c : base)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        bool device = false;
+        for (const char* d : kDevices)
+            device = device || base == d;
+        // COM1-COM9 and LPT1-LPT9, and with the superscript digits 1, 2, 3 of
+        // the Windows code page (0xB9, 0xB2, 0xB3), which Windows reserves too.
+        if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
+            unsigned char d = static_cast<unsigned char>(base[3]);
+            device = (d >= '1' && d <= '9') || d == 0xB9 || d == 0xB2 || d == 0xB3;
+        }
+        if (device)
+            return "reserved device name '" + part + "'";
+        start = end + 1;
+    }
+    return "";
+}
+
 TFileInfo ReadFileInfo(TStream& stream)
 {
     TFileInfo f;
@@ -251,6 +303,12 @@ bool TSXHeader::LoadFromStream(TStream& stream)
             }
         }
         SilentMode = (Options & soSilent) != 0;
+        // A name that leaves its folder makes the archive damaged: refused
+        // here, before any file is written (and once the run knows whether
+        // it is unattended, so the error goes where its errors go).
+        for (const TFileInfo& f : Files)
+            if (!SXStoredNameError(f.Name).empty())
+                throw EArchiveFormat("Bad file name");
         LoadExtra(stream);
         // The stored data of every file follow the string table: their sum
         // cannot exceed what is left.

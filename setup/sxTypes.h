@@ -97,6 +97,17 @@ struct TFileInfo {
     int32_t FolderIndex = -1; // index into Folders; -1 = target folder
 };
 
+// Why a stored file name cannot be written where it belongs, or "" when it
+// can. A stored name is relative to its folder and stays inside it: it is
+// refused when empty, absolute ("\\x", "\\\\server\\x"), with a drive or a
+// stream (any ':'), with a "." or ".." part or an empty part, with a zero
+// byte or another control character, with a character Windows forbids in
+// names (<>"|?*), with a part that ends in a dot or a blank, or with a part
+// that is a reserved device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$,
+// COM1-9, LPT1-9, with or without an extension, any case). Both '\\' and
+// '/' separate parts.
+std::string SXStoredNameError(const std::string& name);
+
 // Reads and writes one file entry (raises EReadError on a short stream).
 TFileInfo ReadFileInfo(TStream& stream);
 void WriteFileInfo(TStream& stream, const TFileInfo& entry);
@@ -125,7 +136,8 @@ public:
     // Reads fields 1-5, sets SilentMode from soSilent, then LoadExtra.
     // Returns false (never throws) when the stream is short or damaged: a
     // CheckLength outside 0..128, a count that cannot fit in the bytes that
-    // remain, a negative size, or an error of MacroExpander.
+    // remain, a negative size, a file name that SXStoredNameError refuses,
+    // or an error of MacroExpander.
     bool LoadFromStream(TStream& stream);
     // Writes fields 1-5; FileCount is taken from Files (raises EStreamError
     // when it does not fit 16 bits or CheckLength is above 128).

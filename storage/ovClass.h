@@ -55,6 +55,9 @@ public:
     using Exception::Exception;
 };
 
+// 12345 as "12,345", for messages.
+std::string GroupedNumber(int64_t value);
+
 // A format(...) helper for messages: printf-style, returns std::string.
 // It knows the integer conversions (d i u o x X with the hh h l ll z j t
 // sizes), %c, %s and %%, with flags, width and precision; floating point,

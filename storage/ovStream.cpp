@@ -5,6 +5,18 @@
 #include <cstdio>
 #include <cstring>
 
+std::string GroupedNumber(int64_t value)
+{
+    std::string digits = std::to_string(value < 0 ? -value : value);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return value < 0 ? "-" + out : out;
+}
+
 void TStream::SetSize(int64_t)
 {
     throw EStreamError("Stream does not support SetSize");

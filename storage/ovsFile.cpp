@@ -140,6 +140,11 @@ void TPipedFile::CheckHeaders(int32_t storedSize, int64_t limit) const
 
 void TPipedFile::SaveToFile(const std::string& fileName)
 {
+    // A link already in the target folder is not ours to follow: writing
+    // (or clearing read-only) through it would change a file elsewhere.
+    if (StgIsLink(fileName))
+        throw EFCreateError(FormatText("%s is a symbolic link; extraction does not write through links",
+                                       fileName.c_str()));
     if (FileExists(fileName))
         StgSetFileArchiveOnly(fileName);
     std::unique_ptr<TFileStream> file(new TFileStream(fileName, fmCreate));
@@ -205,6 +210,7 @@ uint16_t TovFileStg::Open(const std::string& fileName, const std::string& passwo
         return stgErrAlreadyOpen;
     Password = password.substr(0, kStgPasswordMax);
     FFileName = fileName;
+    FLastError.clear();
     Stream.reset(new TFileStream(fileName, readOnly ? fmOpenRead | fmShareDenyWrite : fmOpenReadWrite | fmShareExclusive));
     OpenFlag = true;
     uint16_t code = ReadHeader();
@@ -212,8 +218,10 @@ uint16_t TovFileStg::Open(const std::string& fileName, const std::string& passwo
         FFilterFlags = FilterFlagsOf(FHeader.Flags);
         // Every entry block starts with one header per filter of the flags'
         // chain; a header that says otherwise has damaged flags.
-        if (FHeader.EntryHeaderSize != EntryHeaderSizeOf(FFilterFlags))
+        if (FHeader.EntryHeaderSize != EntryHeaderSizeOf(FFilterFlags)) {
+            FLastError = "the entry header size does not match the flags";
             code = stgErrNotStorage;
+        }
         else
             code = ReadDirectory();
     }
@@ -245,8 +253,10 @@ uint16_t TovFileStg::ReadHeader()
             Stream->ReadBuffer(len, 4);
             int32_t l = StgGetLE32(len);
             // An extension that cannot fit in the file makes the header unreadable.
-            if (l < 0 || 204 + static_cast<int64_t>(l) > FileSize)
+            if (l < 0 || 204 + static_cast<int64_t>(l) > FileSize) {
+                FLastError = "the header extension does not fit in the file";
                 return stgErrNotStorage;
+            }
             ExtensionLength = l;
             if (l > 0) {
                 Extension.resize(static_cast<size_t>(l));
@@ -255,10 +265,13 @@ uint16_t TovFileStg::ReadHeader()
         }
         Stream->Seek(0, soFromBeginning);
     } catch (const std::exception&) {
+        FLastError = "the file is shorter than a container header";
         return stgErrNotStorage;
     }
-    if (FHeader.Version >= kStgVersion101 && FHeader.Magic != kStgMagic)
+    if (FHeader.Version >= kStgVersion101 && FHeader.Magic != kStgMagic) {
+        FLastError = "no container signature";
         return stgErrNotStorage;
+    }
     return stgOk;
 }
 
@@ -268,16 +281,32 @@ uint16_t TovFileStg::ReadDirectory()
     try {
         int64_t at = HeaderSize() + static_cast<int64_t>(FHeader.DataSize);
         // The count and all records must lie within the file.
-        if (FHeader.DataSize < 0 || at + 4 > FileSize)
+        if (FHeader.DataSize < 0 || at + 4 > FileSize) {
+            FLastError = "the data size in the header points beyond the end of the file";
             return stgErrNotStorage;
+        }
         int64_t saved = Stream->Seek(0, soFromCurrent);
         Stream->Seek(at, soFromBeginning);
         uint8_t countBytes[4];
         Stream->ReadBuffer(countBytes, 4);
         StgScramblePiece(countBytes, 4);
         int32_t n = StgGetLE32(countBytes);
-        if (n < 0 || at + 4 + static_cast<int64_t>(n) * kStgEntrySize > FileSize)
+        // The directory ends where the file ends: a DataSize or count that
+        // is off by any amount names another place as the directory, which
+        // would otherwise read as a smaller (often empty) container. The
+        // header's EntryCount is N in every stored container.
+        int64_t end = at + 4 + static_cast<int64_t>(n) * kStgEntrySize;
+        if (n < 0 || end != FileSize) {
+            FLastError = n < 0 ? "negative entry count"
+                               : FormatText("the directory of %d entries ends %s bytes %s the end of the file", n,
+                                            GroupedNumber(end > FileSize ? end - FileSize : FileSize - end).c_str(),
+                                            end > FileSize ? "beyond" : "before");
             return stgErrNotStorage;
+        }
+        if (FHeader.EntryCount != n) {
+            FLastError = FormatText("the header counts %d entries, the directory %d", FHeader.EntryCount, n);
+            return stgErrNotStorage;
+        }
         std::vector<uint8_t> records(static_cast<size_t>(n) * kStgEntrySize);
         if (n > 0)
             Stream->ReadBuffer(records.data(), static_cast<int32_t>(records.size()));
@@ -287,11 +316,17 @@ uint16_t TovFileStg::ReadDirectory()
             StgScramblePiece(piece, kStgEntrySize);
             TStgEntry entry;
             entry.Load(piece);
-            FDirectory.emplace_back(entry.GetName(), entry);
+            // A name is at most 64 characters and holds no zero byte: a
+            // cut name would make one entry pass for another.
+            std::string name = entry.GetName();
+            if (entry.Name[0] > sizeof(entry.Name) - 1 || name.find('\0') != std::string::npos)
+                throw EStreamError(FormatText("entry %d has a damaged name", static_cast<int>(i + 1)));
+            FDirectory.emplace_back(name, entry);
         }
         Stream->Seek(saved, soFromBeginning);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         FDirectory.clear();
+        FLastError = std::string("damaged directory: ") + e.what();
         return stgErrNotStorage;
     }
     return stgOk;
@@ -478,6 +513,15 @@ uint16_t TovFileStg::Extract(int32_t id, const std::string* fileName, TStream* t
             piped->SaveToFile(*fileName);
         else
             piped->SaveToStream(*target);
+    } catch (const EDecompressionError& e) {
+        // The zlib layer's own text is a bare "error": say what it means.
+        FLastError = e.message() == "error" ? "corrupt compressed data" : e.message();
+        code = stgErrExtract;
+    } catch (const EReadError& e) {
+        FLastError = e.message() == "Stream read error"
+                         ? "the stored data end before the size the entry's headers announce"
+                         : e.message();
+        code = stgErrExtract;
     } catch (const std::exception& e) {
         FLastError = e.what();
         if (FLastError.empty())

@@ -143,6 +143,9 @@ private:
 // Platform helpers of the container (ovsFilePosix.cpp / ovsFileWin32.cpp).
 // Clears a read-only attribute: the file keeps only the archive attribute.
 bool StgSetFileArchiveOnly(const std::string& fileName);
+// True when the name is a symbolic link (on Windows, any reparse point):
+// extraction never writes through one.
+bool StgIsLink(const std::string& fileName);
 // Sets the file's modification date to the current time.
 bool StgSetFileDateNow(const std::string& fileName);
 // A fresh, not yet existing file name in folder (empty: the current folder)

@@ -8,6 +8,12 @@ bool StgSetFileArchiveOnly(const std::string& fileName)
     return SetFileAttributesA(fileName.c_str(), FILE_ATTRIBUTE_ARCHIVE) != 0;
 }
 
+bool StgIsLink(const std::string& fileName)
+{
+    DWORD attributes = GetFileAttributesA(fileName.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool StgSetFileDateNow(const std::string& fileName)
 {
     HANDLE h = CreateFileA(fileName.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -302,8 +302,10 @@ void TPipeline::SaveToStream(TStream& target)
         // The entry must deliver every byte its header announces. An empty
         // entry still makes one pass of 0 bytes (the zip filter checks there
         // that its stream holds nothing more).
-        if (Top->Read(buffer.data(), n) != n)
-            throw EReadError("Stream read error");
+        int32_t got = Top->Read(buffer.data(), n);
+        if (got != n)
+            throw EReadError(FormatText("the entry ends %s bytes early",
+                                        GroupedNumber(static_cast<int64_t>(size) - done - std::max(0, got)).c_str()));
         target.WriteBuffer(buffer.data(), n);
         done += n;
     } while (done < size);

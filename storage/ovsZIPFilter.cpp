@@ -84,7 +84,7 @@ int32_t TZipFilter::Read(void* buffer, int32_t count)
                 PullStoredData();
             uint8_t probe;
             if (Decompressor->Read(&probe, 1) != 0 || !Decompressor->StreamEnded())
-                throw EDecompressionError("error");
+                throw EDecompressionError("the compressed data of an empty entry are not empty");
         }
         return 0;
     }
@@ -97,7 +97,8 @@ int32_t TZipFilter::Read(void* buffer, int32_t count)
         // its checksum is verified and no data is left over.
         uint8_t probe;
         if (Decompressor->Read(&probe, 1) != 0 || !Decompressor->StreamEnded())
-            throw EDecompressionError("error");
+            throw EDecompressionError(FormatText("the compressed data do not end at the %d bytes the entry declares",
+                                                 DataSize));
     }
     return n;
 }

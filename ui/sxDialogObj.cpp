@@ -12,10 +12,25 @@ namespace {
 
 // The progress bar's window class must be registered before a template that
 // names it can be created. Idempotent, cheap after the first call.
+//
+// The common controls library is not one the system always takes from its
+// own folder, so it is not imported (an import is resolved before the
+// program runs, when a copy beside the program would win). It is loaded
+// here by name, after the program restricted the library search: the
+// manifest's side-by-side version 6 is found through the activation
+// context, anything else only in the system folder. Never unloaded.
 void EnsureCommonControls()
 {
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&icc);
+    typedef BOOL(WINAPI * TInitCommonControlsEx)(const INITCOMMONCONTROLSEX*);
+    static const TInitCommonControlsEx init = [] {
+        HMODULE comctl = LoadLibraryA("comctl32.dll");
+        return comctl ? reinterpret_cast<TInitCommonControlsEx>(GetProcAddress(comctl, "InitCommonControlsEx"))
+                      : nullptr;
+    }();
+    if (init) {
+        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
+        init(&icc);
+    }
 }
 
 }  // namespace

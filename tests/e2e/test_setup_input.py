@@ -54,6 +54,27 @@ def test_unreadable_archive(tmp_path, target, case):
     assert not (target / "a.txt").exists()
 
 
+# A stored name that would leave its folder (or that Windows reserves) makes
+# the archive damaged: the same error entry, exit code 8, and nothing written
+# anywhere, not even the entries before it.
+@pytest.mark.parametrize("name", ["..\\..\\escaped.txt", "sub\\..\\..\\escaped.txt", "C:\\sxtests\\escaped.txt",
+                                  "\\sxtests\\escaped.txt", "a.txt:stream", "CON", "dots.\\x"])
+def test_names_that_leave_the_folder(tmp_path, target, name):
+    escaped = drive_c() / "sxtests" / "escaped.txt"
+    if escaped.exists():
+        escaped.unlink()
+    files = [("first.txt", b"first", False, -1), (name, b"x" * 100, False, -1)]
+    archive = raw_archive(options=soSilent | soDefaultFolder, default_folder="C:\\sxtests\\input\\deep",
+                          files=files)
+    dll = make_resource_module(tmp_path, {"SX_STORAGE": archive})
+    code, log = run_setup(STUB, z_path(dll))
+    assert code == 8
+    first, entries = parse_log(log)
+    assert entries == [("Error", "Initialization Code 258", "Error")]
+    assert not escaped.exists()
+    assert list(target.rglob("*")) == []
+
+
 # Before the header is read the run does not know it is unattended: a file
 # that cannot be loaded, a module without the archive and a
 # bare stub all end quietly with exit code 0 and no log.

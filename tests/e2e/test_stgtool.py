@@ -201,7 +201,7 @@ def test_damaged_containers(tmp_path, product):
     assert "5 entries, 1 failed" in r.stdout
     out = tmp_path / "out"
     r = stgtool("extract", flipped, out)
-    assert r.returncode == EXIT_FAILED and "cannot extract mega.bin" in r.stderr
+    assert r.returncode == EXIT_FAILED and "(mega.bin) not extracted: corrupt compressed data" in r.stderr
     assert not (out / "mega.bin").exists()
     assert (out / "big.dat").read_bytes() == (product / "big.dat").read_bytes()
 
@@ -220,8 +220,9 @@ def test_win32_tool_reads_host_containers_and_back(tmp_path, product):
     r = run_wine([STGTOOL_EXE, "create", win_stg, product, "--packed", "--encrypted", "--version", "0x0100"])
     assert r.returncode == 0, r.stderr
     assert "5 entries, 0 failed" in ok("check", win_stg).stdout
+    # --encrypted writes the password check: a wrong password is refused.
     r = run_wine([STGTOOL_EXE, "list", win_stg, "--password", "x"])
-    assert r.returncode == 0
+    assert r.returncode == EXIT_PASSWORD
     r = run_wine([STGTOOL_EXE, "list", tmp_path / "missing.stg"])
     assert r.returncode == EXIT_MISSING
 
@@ -243,4 +244,68 @@ def test_entry_names_cannot_leave_the_target_folder(tmp_path, product):
     r = stgtool("extract", stg, out)
     assert r.returncode == EXIT_FAILED and "not a file name" in r.stderr
     assert not (tmp_path / "deep" / "evil.bin").exists()
+    assert (out / "big.dat").read_bytes() == (product / "big.dat").read_bytes()
+
+
+def test_encrypted_containers_carry_the_password_check(tmp_path, product):
+    stg = tmp_path / "c.stg"
+    ok("create", stg, product / "big.dat", "--encrypted", "--password", "right")
+    assert read_layout(stg)["flags"] & 0x0001  # the password check flag
+    r = stgtool("extract", stg, tmp_path / "wrong", "--password", "wrong")
+    assert r.returncode == EXIT_PASSWORD and "wrong password" in r.stderr
+    assert not (tmp_path / "wrong" / "big.dat").exists()
+    # Asked not to: a wrong password cannot be told, and the tool says so.
+    bare = tmp_path / "bare.stg"
+    ok("create", bare, product / "big.dat", "--encrypted", "--password", "right", "--no-password-check")
+    assert not read_layout(bare)["flags"] & 0x0001
+    r = stgtool("extract", bare, tmp_path / "out", "--password", "wrong")
+    assert "cannot be verified" in r.stderr and "wrong password gives wrong content" in r.stderr
+    # Without --password the key is empty, and the check still guards it.
+    empty = tmp_path / "empty.stg"
+    ok("create", empty, product / "big.dat", "--encrypted")
+    r = stgtool("list", empty, "--password", "guess")
+    assert r.returncode == EXIT_PASSWORD
+    ok("list", empty)
+    r = ok("extract", stg, tmp_path / "right", "--password", "right")
+    assert (tmp_path / "right" / "big.dat").read_bytes() == (product / "big.dat").read_bytes()
+
+
+def test_counts_and_names_that_disagree_with_the_file(tmp_path, product):
+    stg = tmp_path / "c.stg"
+    ok("create", stg, product / "one.bin", product / "big.dat", "--packed")
+    good = stg.read_bytes()
+    layout = read_layout(stg)
+    bad = bytearray(good)
+    bad[192] ^= 0x01  # DataSize one off: the directory would start elsewhere
+    damaged = [bytes(bad), good + b"\0", good[:188] + bytes([good[188] ^ 1]) + good[189:]]
+    # A zero byte in the second record's name ("big.dat\0..." would be cut to "big").
+    at = layout["header_size"] + layout["data_size"] + 4 + 145
+    rec = bytearray(unscramble(good[at:at + 145]))
+    rec[4] = 0
+    damaged.append(good[:at] + unscramble(bytes(rec)) + good[at + 145:])
+    for i, data in enumerate(damaged):
+        stg.write_bytes(data)
+        for command in (["list", stg], ["check", stg], ["extract", stg, tmp_path / f"out{i}"]):
+            r = stgtool(*command)
+            assert r.returncode == EXIT_NOT_STORAGE, (i, command, r.stdout, r.stderr)
+            assert "not a storage container" in r.stderr
+        assert not (tmp_path / f"out{i}").exists() or not any((tmp_path / f"out{i}").iterdir())
+
+
+@pytest.mark.skipif(os.name != "posix", reason="symbolic links of the host")
+def test_extraction_does_not_follow_links(tmp_path, product):
+    stg = tmp_path / "c.stg"
+    ok("create", stg, product / "one.bin", product / "big.dat")
+    outside = tmp_path / "outside.txt"
+    outside.write_bytes(b"keep me")
+    outside.chmod(0o444)
+    out = tmp_path / "out"
+    out.mkdir()
+    (out / "one.bin").symlink_to(outside)
+    r = stgtool("extract", stg, out)
+    assert r.returncode == EXIT_FAILED and "symbolic link" in r.stderr and "one.bin" in r.stderr
+    assert outside.read_bytes() == b"keep me"
+    assert not os.access(outside, os.W_OK) or os.geteuid() == 0
+    assert (outside.stat().st_mode & 0o777) == 0o444
+    assert (out / "one.bin").is_symlink()
     assert (out / "big.dat").read_bytes() == (product / "big.dat").read_bytes()

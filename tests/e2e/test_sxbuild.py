@@ -239,6 +239,10 @@ def test_errors_write_nothing(tmp_path):
         ("[Strings]\nSetupName=S\n[Files]\nFile=a.txt\nFile=missing.txt\n", "p.ini:5: missing source file"),
         ("[Strings]\nSetupName=S\n\n[Setup]\nAskFolder=perhaps\n", "p.ini:5: AskFolder: expected yes or no"),
         ("[Strings]\nSetupName=S\n[Setup]\nStub=nowhere.exe\n", "p.ini:4: missing source file"),
+        ("[Strings]\nSetupName=S\n[Files]\nFile=a.txt\nFile=a.txt | name=..\\..\\x.dll\n",
+         "p.ini:5: stored name '..\\..\\x.dll'"),
+        ("[Strings]\nSetupName=S\n[Files]\nFile=a.txt | name=C:\\Windows\\System32\\x.dll\n", "p.ini:4: stored name"),
+        ("[Strings]\nSetupName=S\n[Files]\nFile=a.txt | name=CON\n", "reserved device name 'CON'"),
     ]
     for text, says in cases:
         ini = tmp_path / "p.ini"

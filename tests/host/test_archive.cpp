@@ -121,7 +121,7 @@ TWritten Write(TSXHeaderSL header, const std::vector<std::string>& strings,
 TEST(ArchiveHeader, RoundTripOfEveryField)
 {
     TSXHeaderSL h = FullHeader();
-    h.Files = {{"a.txt", true, 10, 0, 7, -1}, {"sub\\b.bin", false, 3, 8, 8, 1}, {"", true, 0, 0, 0, 2}};
+    h.Files = {{"a.txt", true, 10, 0, 7, -1}, {"sub\\b.bin", false, 3, 8, 8, 1}, {"c", true, 0, 0, 0, 2}};
     TMemoryStream s;
     h.SaveAllToStream(s);
     WriteShortString(s, "table");
@@ -275,6 +275,56 @@ TEST(ArchiveHeader, DamagedHeadersAreRejected)
     EXPECT_FALSE(patched(6 + 2 + 5 + 1 + 8, {0x00, 0x00, 0x01, 0x00}));
     // A negative size.
     EXPECT_FALSE(patched(6 + 2 + 5 + 1, {0xFF, 0xFF, 0xFF, 0xFF}));
+}
+
+// The stored-name rule: names that would leave their folder, or that Windows
+// cannot create, are refused; names that only look alike are kept.
+TEST(ArchiveNames, StoredNameRule)
+{
+    const std::string bad[] = {"",          "..",          "..\\..\\x", "sub\\..\\..\\x", "a/../b",
+                               ".",         "a\\.\\b",     "\\x",         "/x",             "\\\\srv\\share\\x",
+                               "C:\\x.dll", "C:x",         "x:ads",       "x::$DATA",       "CON",
+                               "con",       "Con.txt",     "sub\\aux.h",  "NUL.tar.gz",     "prn ",
+                               "COM1",      "com9.log",    "LPT1",        "lpt9",           "x.",
+                               "x ",        "dir.\\x",     "dir \\x",     "a\\\\b",         "sub\\",
+                               "a*b",       "a?b",         "a|b",         "a<b",            "a\"b",
+                               std::string("a\0b", 3),    "a\tb",        "a\nb",
+                               "COM\xB9",  "lpt\xB2.txt", "CONIN$",     "conout$.x"};
+    for (const std::string& name : bad)
+        EXPECT_NE("", SXStoredNameError(name)) << "accepted: " << name;
+    const std::string good[] = {"a.txt",   "sub\\a.txt", "sub/a.txt", "console", "COM10",  "COM0",
+                                "LPT",     "lpt10.txt",  "auxiliary", "CONx.h",  ".hidden", "a..b",
+                                "...x",    "a b",        "x.y z",     "\xC4\xD6.txt", "COM\xB4", "CONIN"};
+    for (const std::string& name : good)
+        EXPECT_EQ("", SXStoredNameError(name)) << name;
+}
+
+// The archive reader refuses an entry whose name would leave its folder, so
+// the setup program stops before anything is written; the writer refuses to
+// store one.
+TEST(ArchiveNames, ReaderAndWriterRefuseEscapingNames)
+{
+    for (const char* name : {"..\\..\\x", "C:\\Windows\\x.dll", "\\\\server\\share\\x", "x:ads", "CON"}) {
+        SCOPED_TRACE(name);
+        TSXHeaderSL h = FullHeader();
+        h.Files = {{"ok.txt", false, 0, 0, 0, -1}, {name, false, 0, 0, 0, -1}};
+        TMemoryStream s;
+        h.SaveAllToStream(s);
+        WriteShortString(s, "strings");
+        s.Seek(0, soFromBeginning);
+        TSXHeaderSL r;
+        EXPECT_FALSE(r.LoadFromStream(s));
+
+        EXPECT_THROW(Write(TSXHeaderSL(), {"S"}, {Memory("ok.txt", "x"), Memory(name, "y")}, ""), EStreamError);
+    }
+    // A zero byte cuts a name: "a.txt\0.exe" is damaged data, not "a.txt".
+    TSXHeaderSL h = FullHeader();
+    h.Files = {{std::string("a.txt\0.exe", 9), false, 0, 0, 0, -1}};
+    TMemoryStream s;
+    h.SaveAllToStream(s);
+    s.Seek(0, soFromBeginning);
+    TSXHeaderSL r;
+    EXPECT_FALSE(r.LoadFromStream(s));
 }
 
 // FileCount 0 or below means no entries; KeepCopy 0 ends the header at once.
@@ -503,6 +553,51 @@ TEST(ArchiveWriter, ZlibLibraryStreams)
     entry.StoredSize = static_cast<int32_t>(z.size());
     EXPECT_EQ(lib, DecodeLikeSetup(z.data(), entry, ""));
     EXPECT_THROW(ZlibDecompress(z.data(), z.size() - 3), EStreamError);
+}
+
+// Decoding is bounded by the size the entry declares: a stream that inflates
+// to far more stops one byte after it, and every failure says what is wrong.
+TEST(ArchiveWriter, DecodingIsBoundedByTheDeclaredSize)
+{
+    std::vector<uint8_t> zeros(4 << 20, 0);
+    std::vector<uint8_t> z = ZlibCompress(zeros.data(), zeros.size());
+    TFileInfo entry;
+    entry.Compressed = true;
+    entry.StoredSize = static_cast<int32_t>(z.size());
+    auto errorOf = [&](int32_t size, std::vector<uint8_t> stored) -> std::string {
+        entry.Size = size;
+        entry.StoredSize = static_cast<int32_t>(stored.size());
+        try {
+            DecodeStoredData(stored.data(), stored.size(), entry, "");
+            return "";
+        } catch (const EStreamError& e) {
+            return e.message();
+        }
+    };
+    struct Case {
+        int32_t Size;
+        std::vector<uint8_t> Stored;
+        const char* Says;
+    } cases[] = {
+        {1, z, "more than the 1 bytes declared"},
+        {static_cast<int32_t>(zeros.size()) - 1, z, "more than the 4,194,303 bytes declared"},
+        {static_cast<int32_t>(zeros.size()) + 12345, z, "ends 12,345 bytes early"},
+        {static_cast<int32_t>(zeros.size()), std::vector<uint8_t>(z.begin(), z.end() - 3), "end early"},
+        {static_cast<int32_t>(zeros.size()), std::vector<uint8_t>(z.size(), 0x55), "corrupt compressed data"},
+        {0, {}, "end early"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Says);
+        std::string e = errorOf(c.Size, c.Stored);
+        EXPECT_NE(std::string::npos, e.find(c.Says)) << e;
+    }
+    std::vector<uint8_t> extra = z;
+    extra.push_back(0);
+    EXPECT_NE(std::string::npos, errorOf(static_cast<int32_t>(zeros.size()), extra).find("1 bytes follow")) ;
+    EXPECT_EQ("", errorOf(static_cast<int32_t>(zeros.size()), z));
+    EXPECT_EQ("12,345", GroupedNumber(12345));
+    EXPECT_EQ("1,000,000", GroupedNumber(1000000));
+    EXPECT_EQ("999", GroupedNumber(999));
 }
 
 // Random damage anywhere in a header never escapes LoadFromStream as an

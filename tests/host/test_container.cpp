@@ -17,6 +17,7 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -358,6 +359,78 @@ TEST(Container, ExtractToFiles)
     std::remove(file.c_str());
 }
 
+// Extraction failures say what is wrong, in words and with the numbers.
+TEST(Damaged, MessagesSayWhatIsWrong)
+{
+    std::string file = TempName("messages.stg");
+    TStgCreateOptions options;
+    options.Flags = stgPacked;
+    std::vector<uint8_t> data = Content(100000, 8);
+    Build(file, options, {{"data.bin", data}});
+    const std::vector<uint8_t> good = ReadFileBytes(file);
+    TovFileStg probe;
+    ASSERT_EQ(stgOk, probe.Open(file, ""));
+    const size_t block = static_cast<size_t>(probe.Directory().at(0).second.DataOffset);
+    const int32_t stored = probe.Directory().at(0).second.StoredSize;
+    ASSERT_GT(stored, 2);
+    probe.Close();
+    // The zip filter's header (DataSize, StoredSize) follows the source filter's.
+    const size_t zipDataSize = block + 2 + 8;
+    ASSERT_EQ(static_cast<int32_t>(data.size()), StgGetLE32(&good[zipDataSize]));
+    struct Case {
+        const char* Says;
+        void (*Damage)(std::vector<uint8_t>&, size_t, size_t, int32_t);
+    } cases[] = {
+        {"corrupt compressed data",
+         [](std::vector<uint8_t>& b, size_t blk, size_t, int32_t) { b[blk + 18 + 1] ^= 0x01; }},  // zlib header check
+        {"the entry ends 12,345 bytes early",
+         [](std::vector<uint8_t>& b, size_t, size_t at, int32_t) { StgPutLE32(&b[at], StgGetLE32(&b[at]) + 12345); }},
+        {"do not end at the 99999 bytes the entry declares",
+         [](std::vector<uint8_t>& b, size_t, size_t at, int32_t) { StgPutLE32(&b[at], StgGetLE32(&b[at]) - 1); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Says);
+        std::vector<uint8_t> b = good;
+        c.Damage(b, block, zipDataSize, stored);
+        WriteFileBytes(file, b);
+        TovFileStg stg;
+        ASSERT_EQ(stgOk, stg.Open(file, ""));
+        TMemoryStream out;
+        EXPECT_EQ(stgErrExtract, stg.ExtractEntryToStream(1, out));
+        EXPECT_NE(std::string::npos, stg.LastError().find(c.Says)) << stg.LastError();
+    }
+    std::remove(file.c_str());
+}
+
+#ifndef _WIN32
+// A symbolic link already at the target is never written through (nor is its
+// target made writable); the entry fails and the link stays as it was.
+TEST(Container, ExtractionDoesNotFollowLinks)
+{
+    std::string file = TempName("links.stg"), outside = TempName("links_outside.txt"),
+                link = TempName("links_target.bin");
+    Build(file, TStgCreateOptions(), {{"data.bin", Content(100, 3)}});
+    WriteFileBytes(outside, {'k', 'e', 'e', 'p'});
+    SetReadOnly(outside);
+    std::remove(link.c_str());
+    ASSERT_EQ(0, ::symlink(outside.c_str(), link.c_str()));
+    TovFileStg stg;
+    ASSERT_EQ(stgOk, stg.Open(file, ""));
+    EXPECT_EQ(stgErrExtract, stg.ExtractEntry(1, link));
+    EXPECT_NE(std::string::npos, stg.LastError().find("symbolic link")) << stg.LastError();
+    EXPECT_TRUE(ReadFileBytes(outside) == std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+    EXPECT_TRUE(IsReadOnly(outside));
+    struct stat st;
+    ASSERT_EQ(0, ::lstat(link.c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    stg.Close();
+    std::remove(link.c_str());
+    ::chmod(outside.c_str(), 0644);
+    std::remove(outside.c_str());
+    std::remove(file.c_str());
+}
+#endif
+
 // Compaction at open: deleted records go, live blocks move back to back, and
 // a container without dead space is left as it is.
 TEST(Container, AutoCompaction)
@@ -519,6 +592,48 @@ TEST(Damaged, RecordsOutsideTheFile)
         EXPECT_EQ(stgErrExtract, stg.ExtractEntryToStream(1, out));
         EXPECT_EQ(stgOk, stg.ExtractEntryToStream(2, out));  // the other entry is intact
     }
+    std::remove(file.c_str());
+}
+
+// The directory must end where the file ends, and the header's counts and
+// the records' names must agree with it: one changed byte of DataSize (in any
+// of its four bytes) or EntryCount, trailing bytes, or a name holding a zero
+// byte make the container unreadable instead of smaller or different.
+TEST(Damaged, DirectoryMustEndAtTheFileEnd)
+{
+    std::string file = TempName("dirend.stg");
+    Build(file, TStgCreateOptions(), {{"a", Content(3000, 5)}, {"b", Content(10, 6)}});
+    const std::vector<uint8_t> good = ReadFileBytes(file);
+    std::vector<std::vector<uint8_t>> damaged;
+    for (int i = 0; i < 4; ++i)
+        for (uint8_t bit : {0x01, 0x10, 0x80}) {
+            damaged.push_back(good);
+            damaged.back()[192 + i] ^= bit;  // DataSize
+        }
+    damaged.push_back(good);
+    damaged.back()[188] ^= 1;  // EntryCount
+    damaged.push_back(good);
+    damaged.back().push_back(0);  // one byte after the directory
+    for (size_t k = 0; k < damaged.size(); ++k) {
+        SCOPED_TRACE(k);
+        WriteFileBytes(file, damaged[k]);
+        TovFileStg stg;
+        EXPECT_EQ(stgErrNotStorage, stg.Open(file, ""));
+    }
+    for (size_t len : {64, 65}) {  // a zero byte inside the name; a length above 64
+        SCOPED_TRACE(len);
+        WriteFileBytes(file, good);
+        EditRecord(file, 1, [len](TStgEntry& e) {
+            std::memcpy(e.Name, "\x05b\0exe", 6);
+            if (len == 65)
+                e.Name[0] = 65;
+        });
+        TovFileStg stg;
+        EXPECT_EQ(stgErrNotStorage, stg.Open(file, ""));
+    }
+    WriteFileBytes(file, good);
+    TovFileStg stg;
+    EXPECT_EQ(stgOk, stg.Open(file, ""));
     std::remove(file.c_str());
 }
 

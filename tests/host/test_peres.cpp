@@ -366,6 +366,63 @@ TEST(PEResources, DamagedImagesAreRefused)
     Put32(loop, kOpt + 96 + 20, static_cast<uint32_t>(rsrcBytes.size()));
     rsrcBytes.resize(raw, 0);
     loop.insert(loop.end(), rsrcBytes.begin(), rsrcBytes.end());
+    EXPECT_THROW(TPEFile().LoadFromBytes(loop), EPEFormat);
+}
+
+// Header and section fields that do not fit the file are refused when the
+// image is read, before anything is allocated or written from them.
+TEST(PEResources, HeaderFieldsAreCheckedAgainstTheFile)
+{
+    TPEFile pe;
+    pe.LoadFromBytes(MinimalImage());
+    pe.Set(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"), Data(100, 1));
+    const std::vector<uint8_t> good = Save(pe);
+    const size_t rsrcHeader = kSections + 40;  // .rsrc is the last section
+    struct {
+        const char* what;
+        size_t offset;
+        uint32_t value;
+    } cases[] = {
+        {"last section's data inside the headers", rsrcHeader + 20, 0x200},
+        {"first section's data inside the headers", kSections + 20, 0x100},
+        {"256 MB of headers", kOpt + 60, 0x10000000},
+        {"headers one byte longer than the file", kOpt + 60, 0},  // set below
+        {"headers shorter than the section table", kOpt + 60, static_cast<uint32_t>(kSections + 40)},
+        {"section beyond the address space", rsrcHeader + 12, 0xFFFFF000u},
+        {"section mapped over the headers", kSections + 12, 0},  // set below
+        {"32 MB file alignment", kOpt + 36, 0x2000000},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> b = good;
+        uint32_t value = c.value;
+        if (value == 0)
+            value = c.offset == kOpt + 60 ? static_cast<uint32_t>(b.size() + 1) : 0x200;
+        Put32(b, c.offset, value);
+        TPEFile damaged;
+        EXPECT_THROW(damaged.LoadFromBytes(b), EPEFormat);
+    }
+    // Sections without contents may name any address; the new resource
+    // section still goes behind the headers, where the reader finds it.
+    std::vector<uint8_t> empty = MinimalImage();
+    for (size_t i = 8; i < 40; ++i)
+        empty[kSections + i] = 0;
+    TPEFile hollow;
+    hollow.LoadFromBytes(empty);
+    hollow.Set(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"), Data(100, 3));
+    std::vector<uint8_t> rewritten = Save(hollow);
+    TPEFile found;
+    found.LoadFromBytes(rewritten);
+    const TResEntry* e = found.Find(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"));
+    ASSERT_NE(nullptr, e);
+    EXPECT_EQ(Data(100, 3), e->Data);
+    EXPECT_GE(Get32(rewritten, kOpt + 96 + 16), 0x1000u);
+
+    // The undamaged image still loads and saves.
+    TPEFile back;
+    back.LoadFromBytes(good);
+    back.Set(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"), Data(5000, 2));
+    CheckImage(Save(back));
 }
 
 // Resource ids: names are kept in capitals, "#n" is the number n.

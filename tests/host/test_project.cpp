@@ -5,6 +5,7 @@
 
 #include "sxProject.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -308,6 +309,76 @@ TEST_F(ProjectTest, MistakesNameTheFileAndLine)
         FAIL();
     } catch (const EProjectError& x) {
         EXPECT_NE(std::string::npos, x.message().find("no-such-project.ini")) << x.message();
+    }
+}
+
+// Wildcards: '*' and '?' without regard to case, and patterns built to make a
+// backtracking matcher take exponential time or deep recursion finish at once.
+TEST_F(ProjectTest, WildcardsMatchInLinearTime)
+{
+    struct Case {
+        const char* Pattern;
+        std::vector<std::string> Stored;
+    } cases[] = {
+        {"*.txt", {"a.txt", "b.txt"}},
+        {"?.TXT", {"a.txt", "b.txt"}},
+        {"*", {"a.txt", "b.txt", "c.bin"}},
+        {"**b*", {"b.txt", "c.bin"}},
+        {"a*t", {"a.txt"}},
+        {"*.?i?", {"c.bin"}},
+        {"c.bin*", {"c.bin"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Pattern);
+        TProject p = LoadProject(Project(std::string(kMinimal) + "[Files]\nFile=src/" + c.Pattern + "\n"));
+        std::vector<std::string> stored;
+        for (const TArchiveSource& f : p.Files)
+            stored.push_back(f.Name);
+        EXPECT_EQ(c.Stored, stored);
+    }
+    EXPECT_NE(std::string::npos, ErrorOf(std::string(kMinimal) + "[Files]\nFile=src/a*x\n").find("no file matches"));
+
+    Mk(Dir + "/d");
+    std::string longName(64, 'a');
+    Write("d/" + longName, "x");
+    std::string exponential = "d/";
+    for (int i = 0; i < 12; ++i)
+        exponential += "*a";
+    exponential += "*b";
+    std::string stars = "d/" + std::string(300000, '*') + "a";
+    for (const std::string& pattern : {exponential, stars}) {
+        auto start = std::chrono::steady_clock::now();
+        std::string text = std::string(kMinimal) + "[Files]\nFile=" + pattern + "\n";
+        if (pattern == stars) {
+            TProject p = LoadProject(Project(text));
+            ASSERT_EQ(1u, p.Files.size());
+            EXPECT_EQ(longName, p.Files[0].Name);
+        } else {
+            EXPECT_NE(std::string::npos, ErrorOf(text).find("no file matches"));
+        }
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 2.0) << pattern.substr(0, 40);
+    }
+}
+
+// Stored names stay inside their folder: each kind of name that would leave
+// it, or that Windows cannot create, is refused with the file and the line.
+TEST_F(ProjectTest, StoredNamesThatLeaveTheFolderAreRefused)
+{
+    const char* bad[] = {"..\\..\\x", "sub\\..\\..\\x", "C:\\Windows\\System32\\x.dll", "\\x",
+                         "\\\\server\\share\\x", "x:ads", "CON", "con.txt", "sub\\Lpt3.log", "nul",
+                         "a\\.\\b", "x.", "dir \\x", "a\\\\b", "a/../b", "sub\\", "a*b"};
+    for (const char* name : bad) {
+        SCOPED_TRACE(name);
+        std::string e = ErrorOf(std::string(kMinimal) + "[Files]\nFile=src/a.txt | name=" + name + "\n");
+        EXPECT_EQ(0u, e.find(Dir + "/p.ini:4:")) << e;
+        EXPECT_NE(std::string::npos, e.find("would not stay inside its folder")) << e;
+    }
+    // Names that only look alike are kept.
+    const char* good[] = {"console.txt", "COM10", "LPT0.x", "sub\\a..b", ".hidden", "nul_device", "a b\\c"};
+    for (const char* name : good) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ("", ErrorOf(std::string(kMinimal) + "[Files]\nFile=src/a.txt | name=" + name + "\n"));
     }
 }
 

@@ -331,6 +331,23 @@ TEST_F(ExtractTest, UnreadableArchiveIsReportedAsInvalidFormat)
 }
 
 // Lines the string table lacks read as the empty text; the others as stored.
+// An entry whose data decode to far more than it declares stops one byte
+// after the declared size: nothing beyond the size is written.
+TEST_F(ExtractTest, DecodingStopsOneByteAfterTheDeclaredSize)
+{
+    std::vector<uint8_t> stored = Compress(std::vector<uint8_t>(8 << 20, 0));
+    for (int32_t size : {0, 1, 100000}) {
+        TFileInfo entry;
+        entry.Compressed = true;
+        entry.Size = size;
+        entry.StoredSize = static_cast<int32_t>(stored.size());
+        TReadOnlyMemoryStream source(stored.data(), static_cast<int64_t>(stored.size()));
+        TMemoryStream target;
+        EXPECT_THROW(TSXExtractor::DecodeFile(source, target, "", entry), EReadError) << size;
+        EXPECT_LE(target.Size(), static_cast<int64_t>(size)) << size;
+    }
+}
+
 TEST_F(ExtractTest, GetStringOutsideTheTableIsEmpty)
 {
     TSXHeader header;

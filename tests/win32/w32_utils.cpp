@@ -4,6 +4,7 @@
 #include "w32_utils_fixture.h"
 
 #include "ovUtils.h"
+#include "w32_helpers.h"
 #include "sxShell.h"
 #include "sxUtils.h"
 
@@ -647,6 +648,28 @@ TEST_F(Files, LoadSystemLibraryOnlyFromSystemFolder)
     ASSERT_TRUE(SetCurrentDirectoryA(Folder.c_str()));
     WriteBytes(Path("sxonlyhere.dll"), "MZ not really");
     EXPECT_EQ(nullptr, LoadSystemLibrary("sxonlyhere.dll"));
+    SetCurrentDirectoryA(current.c_str());
+}
+
+// After the search is restricted, a library present in the current folder is
+// not found by bare name; by full path it loads.
+TEST_F(Files, RestrictedLibrarySearch)
+{
+    std::string sample = SamplePath("client", "ovseClient.dll");
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(sample.c_str())) << sample;
+    ASSERT_TRUE(CopyFileA(sample.c_str(), Path("sxplanted.dll").c_str(), FALSE));
+    EXPECT_TRUE(RestrictLibrarySearch());  // every supported system has SetDefaultDllDirectories
+    char cwd[MAX_PATH];
+    std::string current(cwd, GetCurrentDirectoryA(sizeof(cwd), cwd));
+    ASSERT_TRUE(SetCurrentDirectoryA(Folder.c_str()));
+    HMODULE byName = LoadLibraryA("sxplanted.dll");
+    EXPECT_EQ(nullptr, byName);
+    if (byName)
+        FreeLibrary(byName);
+    HMODULE byPath = LoadLibraryByPath(Path("sxplanted.dll"));
+    EXPECT_NE(nullptr, byPath);
+    if (byPath)
+        FreeLibrary(byPath);
     SetCurrentDirectoryA(current.c_str());
 }
 

@@ -348,6 +348,9 @@ void WriteArchive(TSXHeader& header, const std::vector<std::string>& strings,
     // The header with provisional entries: its length does not depend on the sizes.
     header.Files.clear();
     for (const TArchiveSource& s : sources) {
+        std::string why = SXStoredNameError(s.Name);
+        if (!why.empty())
+            throw EStreamError("Bad stored name '" + s.Name + "': " + why);
         TFileInfo f;
         f.Name = s.Name;
         f.FolderIndex = s.FolderIndex;
@@ -474,7 +477,7 @@ std::vector<uint8_t> ZlibCompress(const uint8_t* data, size_t size, int level)
     return Deflate(data, size, level);
 }
 
-std::vector<uint8_t> ZlibDecompress(const uint8_t* data, size_t size)
+std::vector<uint8_t> ZlibDecompress(const uint8_t* data, size_t size, int64_t limit)
 {
     z_stream z{};
     if (inflateInit(&z) != Z_OK)
@@ -486,15 +489,30 @@ std::vector<uint8_t> ZlibDecompress(const uint8_t* data, size_t size)
     z.avail_in = static_cast<uInt>(size);
     int rc;
     do {
+        // Never more than one byte beyond the limit: that byte is the proof
+        // that the data hold more than declared.
+        size_t room = buf.size();
+        if (limit >= 0)
+            room = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(room), limit + 1 - static_cast<int64_t>(out.size())));
         z.next_out = buf.data();
-        z.avail_out = static_cast<uInt>(buf.size());
+        z.avail_out = static_cast<uInt>(room);
         rc = inflate(&z, Z_NO_FLUSH);
-        if (rc != Z_OK && rc != Z_STREAM_END)
-            throw EStreamError(FormatText("Damaged zlib data (%d)", rc));
-        out.insert(out.end(), buf.data(), buf.data() + (buf.size() - z.avail_out));
-        if (rc == Z_OK && z.avail_in == 0 && z.avail_out != 0)
-            throw EStreamError("Incomplete zlib data");
+        if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT)
+            throw EStreamError("corrupt compressed data");
+        if (rc == Z_MEM_ERROR)
+            throw EStreamError("out of memory while decompressing");
+        if (rc != Z_OK && rc != Z_STREAM_END && !(rc == Z_BUF_ERROR && z.avail_in == 0))
+            throw EStreamError("corrupt compressed data");
+        out.insert(out.end(), buf.data(), buf.data() + (room - z.avail_out));
+        if (limit >= 0 && static_cast<int64_t>(out.size()) > limit)
+            throw EStreamError(FormatText("the compressed data hold more than the %s bytes declared",
+                                          GroupedNumber(limit).c_str()));
+        if (rc != Z_STREAM_END && z.avail_in == 0 && z.avail_out != 0)
+            throw EStreamError("the compressed data end early (no end of stream after " +
+                               GroupedNumber(static_cast<int64_t>(out.size())) + " bytes)");
     } while (rc != Z_STREAM_END);
+    if (z.avail_in != 0)
+        throw EStreamError(GroupedNumber(z.avail_in) + " bytes follow the end of the compressed data");
     return out;
 }
 
@@ -517,9 +535,15 @@ std::vector<uint8_t> DecodeStoredData(const uint8_t* stored, size_t size, const 
     } else {
         data.assign(stored, stored + size);
     }
+    // Inflating stops one byte after the declared size: a damaged or hostile
+    // entry cannot make the reader produce more than it claims.
     if (entry.Compressed)
-        data = ZlibDecompress(data.data(), data.size());
-    if (static_cast<int64_t>(data.size()) != entry.Size)
-        throw EStreamError("Decoded size does not match the entry");
+        data = ZlibDecompress(data.data(), data.size(), entry.Size < 0 ? 0 : entry.Size);
+    int64_t got = static_cast<int64_t>(data.size());
+    if (got < entry.Size)
+        throw EStreamError("the entry ends " + GroupedNumber(entry.Size - got) + " bytes early");
+    if (got > entry.Size)
+        throw EStreamError(FormatText("the entry holds more than the %s bytes declared",
+                                      GroupedNumber(entry.Size).c_str()));
     return data;
 }

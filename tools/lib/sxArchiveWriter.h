@@ -58,9 +58,10 @@ void WriteArchive(TSXHeader& header, const std::vector<std::string>& strings,
 // A complete zlib stream of the bytes (the form of the "DIALOGS" and
 // "CLIENT_DLL" resources).
 std::vector<uint8_t> ZlibCompress(const uint8_t* data, size_t size, int level = 9);
-// Inflates a complete zlib stream; raises EStreamError when it is damaged or
-// incomplete.
-std::vector<uint8_t> ZlibDecompress(const uint8_t* data, size_t size);
+// Inflates a complete zlib stream; raises EStreamError when it is damaged,
+// incomplete, followed by other bytes, or (limit >= 0) longer than limit
+// bytes; inflating stops one byte after the limit.
+std::vector<uint8_t> ZlibDecompress(const uint8_t* data, size_t size, int64_t limit = -1);
 
 // Decodes one file's stored bytes (decipher when password is not empty, then
 // inflate when Compressed): the reference reader of the tests and the dump.

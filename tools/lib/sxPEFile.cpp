@@ -187,12 +187,22 @@ void TPEFile::LoadFromBytes(std::vector<uint8_t> bytes)
     SectionAlignment = Rd32(OptOffset + kOptSectionAlignment);
     FileAlignment = Rd32(OptOffset + kOptFileAlignment);
     SizeOfHeaders = Rd32(OptOffset + kOptSizeOfHeaders);
+    // The file alignment pads the rewritten resource section: at most the
+    // 64 KB an image may have, or a 2 KB stub would be written as megabytes.
     if (FileAlignment == 0 || SectionAlignment == 0 || (FileAlignment & (FileAlignment - 1)) ||
-        (SectionAlignment & (SectionAlignment - 1)))
+        (SectionAlignment & (SectionAlignment - 1)) || FileAlignment > 0x10000)
         throw EPEFormat("Damaged optional header (alignment)");
     SectionTableOffset = OptOffset + optSize;
-    if (SectionTableOffset + static_cast<uint64_t>(numSections) * kSectionHeaderSize > Image.size())
+    uint64_t tableEnd = SectionTableOffset + static_cast<uint64_t>(numSections) * kSectionHeaderSize;
+    if (tableEnd > Image.size())
         throw EPEFormat("Damaged section table");
+    // The headers hold the section table and lie inside the file: every
+    // later step copies and patches them, so a wrong size is refused here.
+    if (SizeOfHeaders < tableEnd || SizeOfHeaders > Image.size())
+        throw EPEFormat(FormatText("Damaged optional header (SizeOfHeaders is %u; the headers need %u bytes "
+                                   "and the file has %u)",
+                                   SizeOfHeaders, static_cast<unsigned>(tableEnd),
+                                   static_cast<unsigned>(Image.size())));
     for (uint32_t i = 0; i < numSections; ++i) {
         size_t h = SectionTableOffset + i * kSectionHeaderSize;
         TSection s;
@@ -205,6 +215,13 @@ void TPEFile::LoadFromBytes(std::vector<uint8_t> bytes)
         s.HeaderOffset = h;
         if (s.SizeOfRawData && static_cast<uint64_t>(s.PointerToRawData) + s.SizeOfRawData > Image.size())
             throw EPEFormat("Damaged section table (section beyond the end of the file)");
+        if (s.SizeOfRawData && s.PointerToRawData < SizeOfHeaders)
+            throw EPEFormat("Damaged section table (section data inside the headers)");
+        if (static_cast<uint64_t>(s.VirtualAddress) + std::max(s.VirtualSize, s.SizeOfRawData) > 0xFFFFFFFFull)
+            throw EPEFormat("Damaged section table (section beyond the address space)");
+        // The headers are mapped first: a section with contents starts behind them.
+        if ((s.VirtualSize || s.SizeOfRawData) && s.VirtualAddress < AlignUp(SizeOfHeaders, SectionAlignment))
+            throw EPEFormat("Damaged section table (section mapped over the headers)");
         Sections.push_back(s);
     }
     ParseResources();
@@ -423,7 +440,10 @@ void TPEFile::SaveToStream(TStream& target)
     if (inPlace) {
         const TSection& s = Sections[RsrcSection];
         sectionVa = s.VirtualAddress;
-        sectionRaw = s.PointerToRawData ? s.PointerToRawData : AlignUp(maxRawEnd, FileAlignment);
+        // An empty section may name any place: its data then go behind
+        // everything else, never into the headers.
+        sectionRaw = s.SizeOfRawData ? s.PointerToRawData
+                                     : AlignUp(std::max<uint32_t>(maxRawEnd, SizeOfHeaders), FileAlignment);
         sectionHeader = s.HeaderOffset;
         oldRawSize = s.SizeOfRawData;
     } else {
@@ -434,7 +454,9 @@ void TPEFile::SaveToStream(TStream& target)
                 firstRaw = std::min(firstRaw, s.PointerToRawData);
         if (sectionHeader + kSectionHeaderSize > std::min<uint64_t>(SizeOfHeaders, firstRaw))
             throw EPEFormat("No room in the headers for one more section");
-        sectionVa = maxVaEnd;
+        // Behind every section, and never over the headers (an image whose
+        // sections are all empty would otherwise get its resources at 0).
+        sectionVa = std::max(maxVaEnd, AlignUp(SizeOfHeaders, SectionAlignment));
         sectionRaw = AlignUp(std::max<uint32_t>(maxRawEnd, SizeOfHeaders), FileAlignment);
     }
 

@@ -266,19 +266,34 @@ int TLoader::FolderIndex(const TLine& l, const std::string& name) const
     Fail(l.Where, "unknown folder '" + name + "' (not in [Folders])");
 }
 
-// Wildcard match of one file name: '*' any run, '?' one character.
+// Wildcard match of one file name: '*' any run, '?' one character, letters
+// without regard to case. Iterative, with one backtracking point: a later
+// star only ever needs to retry from the latest star, so the work is at most
+// pattern length times name length whatever the pattern.
 bool Match(const char* pattern, const char* name)
 {
-    if (*pattern == '\0')
-        return *name == '\0';
-    if (*pattern == '*')
-        return Match(pattern + 1, name) || (*name && Match(pattern, name + 1));
-    if (*name == '\0')
-        return false;
-    char a = *pattern, b = *name;
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    return (*pattern == '?' || a == b) && Match(pattern + 1, name + 1);
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    const char* starPattern = nullptr;  // just after the latest star
+    const char* starName = nullptr;     // where that star's run ends so far
+    while (*name) {
+        if (*pattern == '*') {
+            while (*pattern == '*')
+                ++pattern;
+            starPattern = pattern;
+            starName = name;
+        } else if (*pattern && (*pattern == '?' || lower(*pattern) == lower(*name))) {
+            ++pattern;
+            ++name;
+        } else if (starPattern) {
+            pattern = starPattern;
+            name = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*')
+        ++pattern;
+    return *pattern == '\0';
 }
 
 std::string JoinName(const std::string& prefix, const std::string& name)
@@ -335,8 +350,11 @@ void TLoader::AddFiles(const TLine& l, const std::string& spec, bool single, int
         Fail(l.Where, "wildcards are allowed in the file name only: " + source);
 
     auto add = [&](const std::string& path, const std::string& stored) {
-        if (stored.empty() || stored.size() > 0xFFFF)
+        if (stored.size() > 0xFFFF)
             Fail(l.Where, "bad stored name for " + path);
+        std::string why = SXStoredNameError(stored);
+        if (!why.empty())
+            Fail(l.Where, "stored name '" + stored + "' for " + path + " would not stay inside its folder: " + why);
         TArchiveSource s;
         s.Path = path;
         s.Name = stored;

@@ -9,6 +9,7 @@
 #include "UninstRecord.h"
 
 #include "ovUtils.h"
+#include "sxShell.h"
 #include "sxUtils.h"
 
 #include <windows.h>
@@ -59,21 +60,8 @@ void LeaveRemovedFolders()
         SetCurrentDirectoryA(folder);
 }
 
-// Libraries loaded later come from the system's folders, never from the
-// current folder (which may be the one being removed, or a download folder).
-void HardenLibrarySearch()
-{
-    typedef BOOL(WINAPI * TSetDllDirectoryA)(LPCSTR);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    auto setDllDirectory =
-        kernel ? reinterpret_cast<TSetDllDirectoryA>(GetProcAddress(kernel, "SetDllDirectoryA")) : nullptr;
-    if (setDllDirectory)
-        setDllDirectory("");
-}
-
 int Run()
 {
-    HardenLibrarySearch();
     bool silent = false;
     std::string recordFileName;
     if (!ParseUninstallCommandLine(Arguments(), silent, recordFileName)) {
@@ -109,6 +97,9 @@ int Run()
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    // Before anything can load a library: only the system folder is searched,
+    // never the uninstaller's own folder or the current one.
+    RestrictLibrarySearch();
     try {
         return Run();
     } catch (const std::exception&) {

@@ -2,7 +2,8 @@
 // packages), and marks entries deleted.
 //
 //   stgtool create OUT.stg PATH... [--packed] [--scrambled] [--encrypted]
-//                  [--password P] [--auto-compact] [--version 0x0100|0x0101]
+//                  [--password P] [--no-password-check] [--auto-compact]
+//                  [--version 0x0100|0x0101]
 //   stgtool list FILE [--password P]
 //   stgtool extract FILE DIR [--name NAME] [--password P]
 //   stgtool check FILE [--password P]
@@ -41,7 +42,8 @@ enum ExitCode {
 const char kUsage[] =
     "usage:\n"
     "  stgtool create OUT.stg PATH... [--packed] [--scrambled] [--encrypted]\n"
-    "                 [--password P] [--auto-compact] [--version 0x0100|0x0101]\n"
+    "                 [--password P] [--no-password-check] [--auto-compact]\n"
+    "                 [--version 0x0100|0x0101]\n"
     "  stgtool list FILE [--password P]\n"
     "  stgtool extract FILE DIR [--name NAME] [--password P]\n"
     "  stgtool check FILE [--password P]\n"
@@ -59,6 +61,7 @@ struct Options {
     std::vector<std::string> Positional;
     bool Packed = false, Scrambled = false, Encrypted = false, AutoCompact = false;
     bool HasPassword = false;
+    bool NoPasswordCheck = false;
     std::string Password;
     bool HasName = false;
     std::string Name;
@@ -88,6 +91,8 @@ Options ParseOptions(int argc, char** argv, int first)
             o.Encrypted = true;
         else if (a == "--auto-compact")
             o.AutoCompact = true;
+        else if (a == "--no-password-check")
+            o.NoPasswordCheck = true;
         else if (a == "--password") {
             o.HasPassword = true;
             o.Password = value("a password");
@@ -139,7 +144,8 @@ int OpenContainer(TovFileStg& stg, const std::string& file, const std::string& p
         return kExitError;
     }
     if (code == stgErrNotStorage) {
-        Say(FormatText("not a storage container (or damaged beyond use): %s", file.c_str()));
+        Say(FormatText("not a storage container (or damaged beyond use): %s%s%s", file.c_str(),
+                       stg.LastError().empty() ? "" : ": ", stg.LastError().c_str()));
         return kExitNotStorage;
     }
     if (code == stgErrPassword) {
@@ -240,9 +246,17 @@ int Create(const Options& o)
         options.Flags |= stgEncrypted;
     if (o.AutoCompact)
         options.Flags |= stgAutoCompact;
-    if (o.HasPassword) {
-        options.Flags |= stgPassword;
+    // An encrypted container carries the password check unless asked not
+    // to: without it a wrong password yields wrong content that nothing can
+    // tell from the right one.
+    if (o.HasPassword && o.NoPasswordCheck && !o.Encrypted) {
+        Say("--no-password-check with --password only makes sense with --encrypted");
+        return kExitUsage;
+    }
+    if (o.HasPassword || o.Encrypted) {
         options.Password = o.Password;
+        if (!o.NoPasswordCheck)
+            options.Flags |= stgPassword;
     }
     try {
         TStgWriter writer(out, options);
@@ -257,6 +271,24 @@ int Create(const Options& o)
     }
     std::printf("%s: %u entries\n", out.c_str(), unsigned(files.size()));
     return kExitOk;
+}
+
+// Says, once per command, when extracted content cannot be verified: entries
+// that are not packed carry no checksum, and without a password check a
+// wrong password deciphers to wrong bytes.
+void WarnUnverifiable(const TovFileStg& stg, const std::string& file)
+{
+    uint16_t flags = stg.Header().Flags;
+    if (flags & stgPacked)
+        return;
+    if ((flags & stgEncrypted) && !(flags & stgPassword))
+        Say(FormatText("warning: %s is encrypted without a password check and not packed: the content cannot be "
+                       "verified, and a wrong password gives wrong content",
+                       file.c_str()));
+    else
+        Say(FormatText("warning: %s is not packed: its entries carry no checksum, so damaged content cannot be "
+                       "detected",
+                       file.c_str()));
 }
 
 int List(const Options& o)
@@ -281,6 +313,7 @@ int Extract(const Options& o)
     int rc = OpenContainer(stg, o.Positional[0], o.Password);
     if (rc != kExitOk)
         return rc;
+    WarnUnverifiable(stg, o.Positional[0]);
     std::string dir = o.Positional[1];
     std::error_code ec;
     fs::create_directories(fs::path(dir), ec);
@@ -313,7 +346,8 @@ int Extract(const Options& o)
         std::string target = (fs::path(dir) / name).string();
         uint16_t code = stg.ExtractEntry(item->second.Id, target);
         if (code != stgOk) {
-            Say(FormatText("cannot extract %s: %s", name.c_str(), stg.LastError().c_str()));
+            Say(FormatText("%s: entry %d (%s) not extracted: %s", o.Positional[0].c_str(), item->second.Id,
+                           name.c_str(), stg.LastError().c_str()));
             result = kExitEntryFailed;
         } else {
             std::printf("%s\n", target.c_str());
@@ -330,6 +364,7 @@ int Check(const Options& o)
     int rc = OpenContainer(stg, o.Positional[0], o.Password);
     if (rc != kExitOk)
         return rc;
+    WarnUnverifiable(stg, o.Positional[0]);
     int failed = 0, count = 0;
     for (const auto& item : stg.Directory()) {
         ++count;
