@@ -13,6 +13,7 @@
 #include "sxHandles.h"
 #include "sxResIDs.h"
 #include "sxUtils.h"
+#include "sxVersionInfo.h"
 
 #include <cstring>
 #include <vector>
@@ -67,15 +68,11 @@ void ReportCorrupted(const std::string& text)
 TCompVersion ReadFileVersion(const std::string& path)
 {
     TCompVersion version;
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-    if (size == 0)
-        return version;
-    std::vector<char> data(size);
+    std::vector<char> data;
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!GetFileVersionInfoA(path.c_str(), 0, size, data.data()) ||
-        !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) || !info ||
+    if (!ReadVersionBlock(path, data) ||
+        !QueryVersionValue(data, "\\", reinterpret_cast<void**>(&info), &length) ||
         length < sizeof(VS_FIXEDFILEINFO))
         return version;
     version.Major = HIWORD(info->dwFileVersionMS);

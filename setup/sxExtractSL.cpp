@@ -8,6 +8,7 @@
 #include "sxShell.h"
 #include "sxUtils.h"
 #include "sxUninstRules.h"
+#include "sxVersionInfo.h"
 
 #include <exception>
 
@@ -352,19 +353,15 @@ bool TSXExtractorSL::MakeTargetFolders(const std::string& folder)
 void TSXExtractorSL::ReadEntryVersion()
 {
     std::string self = GetThisFile();
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(self.c_str(), &ignored);
-    if (size == 0 || size > (1u << 20))
-        return;
-    std::vector<char> block(size);
-    if (!GetFileVersionInfoA(self.c_str(), 0, size, block.data()))
+    std::vector<char> block;
+    if (!ReadVersionBlock(self, block))
         return;
     // The first translation names the string table; the builder writes
     // 0409/04E4.
     std::string table = "040904E4";
     void* data = nullptr;
     UINT length = 0;
-    if (VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &data, &length) && data && length >= 4) {
+    if (QueryVersionValue(block, "\\VarFileInfo\\Translation", &data, &length) && length >= 4) {
         const WORD* pair = static_cast<const WORD*>(data);
         table = FormatText("%04X%04X", pair[0], pair[1]);
     }
@@ -373,7 +370,7 @@ void TSXExtractorSL::ReadEntryVersion()
         std::string query = "\\StringFileInfo\\" + table + "\\" + name;
         data = nullptr;
         length = 0;
-        if (VerQueryValueA(block.data(), query.c_str(), &data, &length) && data && length > 0) {
+        if (QueryVersionValue(block, query.c_str(), &data, &length)) {
             const char* text = static_cast<const char*>(data);
             strings.emplace_back(name, std::string(text, strnlen(text, length)));
         }

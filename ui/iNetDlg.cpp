@@ -33,6 +33,23 @@ void SetItemText(HWND window, int id, const std::string& text)
     SetDlgItemTextA(window, id, text.c_str());
 }
 
+// The common controls library is not imported (an import would be resolved
+// before the program restricts the library search, when a copy beside the
+// program would win); its functions are looked up here, in the copy that
+// the program loads by name once the search is restricted (the manifest's
+// version through the activation context, otherwise the system's own).
+FARPROC CommonControlsProc(const char* name)
+{
+    static const HMODULE comctl = LoadLibraryA("comctl32.dll");
+    return comctl ? GetProcAddress(comctl, name) : nullptr;
+}
+
+template <typename T>
+T CommonControlsFn(const char* name)
+{
+    return reinterpret_cast<T>(reinterpret_cast<void*>(CommonControlsProc(name)));
+}
+
 // The common controls of one class family; "comctl32.dll" must already be
 // loaded for its InitCommonControlsEx to be used.
 void InitCommonControl(DWORD classes)
@@ -46,7 +63,8 @@ void InitCommonControl(DWORD classes)
     record.dwICC = classes;
     if (initEx && initEx(&record))
         return;
-    InitCommonControls();
+    if (auto init = CommonControlsFn<void(WINAPI*)()>("InitCommonControls"))
+        init();
 }
 
 // Client rectangle of a child, in the dialog's client coordinates.
@@ -227,12 +245,17 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 // ---------------------------------------------------------------- model
 
-TLVDialogInfoOV::TLVDialogInfoOV() : ImageList(ImageList_Create(16, 16, ILC_MASK, 4, 4)) {}
+TLVDialogInfoOV::TLVDialogInfoOV()
+{
+    if (auto create = CommonControlsFn<HIMAGELIST(WINAPI*)(int, int, UINT, int, int)>("ImageList_Create"))
+        ImageList = create(16, 16, ILC_MASK, 4, 4);
+}
 
 TLVDialogInfoOV::~TLVDialogInfoOV()
 {
     if (ImageList)
-        ImageList_Destroy(ImageList);
+        if (auto destroy = CommonControlsFn<BOOL(WINAPI*)(HIMAGELIST)>("ImageList_Destroy"))
+            destroy(ImageList);
 }
 
 void TLVDialogInfoOV::AddColumn(const std::string& caption, int32_t width)
@@ -256,7 +279,8 @@ void TLVDialogInfoOV::ClearItems()
 
 int TLVDialogInfoOV::AddIcon(HICON icon)
 {
-    return ImageList ? ImageList_ReplaceIcon(ImageList, -1, icon) : -1;
+    auto replace = CommonControlsFn<int(WINAPI*)(HIMAGELIST, int, HICON)>("ImageList_ReplaceIcon");
+    return ImageList && replace ? replace(ImageList, -1, icon) : -1;
 }
 
 // ---------------------------------------------------------------- showing
