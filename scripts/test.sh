@@ -32,6 +32,9 @@ else
   summary+=("Win32 tests: NOT RUN (no 32-bit x86 support on this machine; built only)")
 fi
 
+echo "== fuzz smoke (regression inputs, then a few seconds per harness) =="
+if bash scripts/fuzz.sh --smoke; then summary+=("fuzz smoke: passed"); else summary+=("fuzz smoke: FAILED"); status=1; fi
+
 echo "== end-to-end tests =="
 /usr/bin/python3 -m pytest -q -p no:cacheprovider -rs tests/e2e
 rc=$?
