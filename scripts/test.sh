@@ -30,6 +30,9 @@ else
   echo "32-bit code segment), so Wine cannot start the Win32 test programs. They were built;"
   echo "they run on any machine with 32-bit support. End-to-end tests that need Wine are skipped."
   summary+=("Win32 tests: NOT RUN (no 32-bit x86 support on this machine; built only)")
+  # The size budgets of setup.exe and ovUninst.exe read the files only.
+  echo "== size budgets of the Windows programs =="
+  if ctest --test-dir "$BUILD_DIR/win32" --output-on-failure -R '^size_'; then summary+=("size budgets: passed"); else summary+=("size budgets: FAILED"); status=1; fi
 fi
 
 echo "== fuzz smoke (regression inputs, then a few seconds per harness) =="
