@@ -529,38 +529,31 @@ TResLayout LayOutResources(const std::vector<TResEntry>& entries, uint32_t secti
 
 }  // namespace
 
-void TPEFile::SaveToStream(TStream& target)
+TPEFile::TPlacement TPEFile::PlaceResources() const
 {
-    if (Image.empty())
-        throw EPEFormat("No image loaded");
-    if (NumDirs <= kDirResource)
-        throw EPEFormat("The image has no resource data directory");
-
-    // ---- Where the resource section goes.
-    uint32_t maxVaEnd = 0, maxRawEnd = 0;
+    TPlacement p;
     int lastByVa = -1, lastByRaw = -1;
     for (size_t i = 0; i < Sections.size(); ++i) {
         const TSection& s = Sections[i];
         uint32_t vaEnd = AlignUp(static_cast<uint64_t>(s.VirtualAddress) + std::max(s.VirtualSize, s.SizeOfRawData),
                                  SectionAlignment);
-        if (vaEnd >= maxVaEnd) {
-            maxVaEnd = vaEnd;
+        if (vaEnd >= p.MaxVaEnd) {
+            p.MaxVaEnd = vaEnd;
             lastByVa = static_cast<int>(i);
         }
         uint32_t rawEnd = s.SizeOfRawData ? s.PointerToRawData + s.SizeOfRawData : 0;
-        if (rawEnd >= maxRawEnd) {
-            maxRawEnd = rawEnd;
+        if (rawEnd >= p.MaxRawEnd) {
+            p.MaxRawEnd = rawEnd;
             lastByRaw = static_cast<int>(i);
         }
     }
-    bool inPlace = RsrcSection >= 0 && RsrcSection == lastByVa && RsrcSection == lastByRaw &&
-                   static_cast<size_t>(RsrcSection) == Sections.size() - 1;
+    p.InPlace = RsrcSection >= 0 && RsrcSection == lastByVa && RsrcSection == lastByRaw &&
+                static_cast<size_t>(RsrcSection) == Sections.size() - 1;
     // The base relocations alone may follow the resources, as the linker lays
     // out the stub. Their bytes do not depend on where they lie, so they move
     // behind the rebuilt resources (only the data directory entry names
     // their place) instead of leaving the old resource section as dead weight.
-    int tail = -1;
-    if (!inPlace && RsrcSection >= 0 && static_cast<size_t>(RsrcSection) + 2 == Sections.size() &&
+    if (!p.InPlace && RsrcSection >= 0 && static_cast<size_t>(RsrcSection) + 2 == Sections.size() &&
         NumDirs > kDirBaseReloc) {
         int last = static_cast<int>(Sections.size()) - 1;
         const TSection& t = Sections[last];
@@ -575,35 +568,49 @@ void TPEFile::SaveToStream(TStream& target)
         }
         if (only && last == lastByVa && last == lastByRaw && t.VirtualAddress > r.VirtualAddress &&
             r.SizeOfRawData && t.PointerToRawData >= r.PointerToRawData + r.SizeOfRawData) {
-            tail = last;
-            inPlace = true;
+            p.Tail = last;
+            p.InPlace = true;
         }
     }
-    uint32_t sectionVa, sectionRaw;
-    size_t sectionHeader;
-    uint32_t oldRawSize = 0;
-    if (inPlace) {
+    if (p.InPlace) {
         const TSection& s = Sections[RsrcSection];
-        sectionVa = s.VirtualAddress;
+        p.Va = s.VirtualAddress;
         // An empty section may name any place: its data then go behind
         // everything else, never into the headers.
-        sectionRaw = s.SizeOfRawData ? s.PointerToRawData
-                                     : AlignUp(std::max<uint32_t>(maxRawEnd, SizeOfHeaders), FileAlignment);
-        sectionHeader = s.HeaderOffset;
-        oldRawSize = s.SizeOfRawData;
+        p.Raw = s.SizeOfRawData ? s.PointerToRawData
+                    : AlignUp(std::max<uint32_t>(p.MaxRawEnd, SizeOfHeaders), FileAlignment);
+        p.Header = s.HeaderOffset;
+        p.OldRawSize = s.SizeOfRawData;
     } else {
-        sectionHeader = SectionTableOffset + Sections.size() * kSectionHeaderSize;
+        p.Header = SectionTableOffset + Sections.size() * kSectionHeaderSize;
         uint32_t firstRaw = 0xFFFFFFFFu;
         for (const TSection& s : Sections)
             if (s.SizeOfRawData)
                 firstRaw = std::min(firstRaw, s.PointerToRawData);
-        if (sectionHeader + kSectionHeaderSize > std::min<uint64_t>(SizeOfHeaders, firstRaw))
+        if (p.Header + kSectionHeaderSize > std::min<uint64_t>(SizeOfHeaders, firstRaw))
             throw EPEFormat("No room in the headers for one more section");
         // Behind every section, and never over the headers (an image whose
         // sections are all empty would otherwise get its resources at 0).
-        sectionVa = std::max(maxVaEnd, AlignUp(SizeOfHeaders, SectionAlignment));
-        sectionRaw = AlignUp(std::max<uint32_t>(maxRawEnd, SizeOfHeaders), FileAlignment);
+        p.Va = std::max(p.MaxVaEnd, AlignUp(SizeOfHeaders, SectionAlignment));
+        p.Raw = AlignUp(std::max<uint32_t>(p.MaxRawEnd, SizeOfHeaders), FileAlignment);
     }
+    return p;
+}
+
+void TPEFile::SaveToStream(TStream& target)
+{
+    if (Image.empty())
+        throw EPEFormat("No image loaded");
+    if (NumDirs <= kDirResource)
+        throw EPEFormat("The image has no resource data directory");
+
+    // ---- Where the resource section goes.
+    const TPlacement place = PlaceResources();
+    const uint32_t maxVaEnd = place.MaxVaEnd, maxRawEnd = place.MaxRawEnd;
+    const bool inPlace = place.InPlace;
+    const int tail = place.Tail;
+    const uint32_t sectionVa = place.Va, sectionRaw = place.Raw, oldRawSize = place.OldRawSize;
+    const size_t sectionHeader = place.Header;
 
     // ---- Data after the sections (overlay); an embedded signature is
     // dropped, since the new image would invalidate it anyway.
