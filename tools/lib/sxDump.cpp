@@ -89,6 +89,18 @@ std::vector<uint8_t> ExtractArchiveBytes(const std::vector<uint8_t>& file, std::
 
 namespace {
 
+// Reads the header (the loader's silent mode left as it was); a damaged one
+// is said in the text.
+bool LoadHeader(TStream& s, TSXHeaderSL& h, std::string& text)
+{
+    bool savedSilent = SilentMode;
+    bool ok = h.LoadFromStream(s);
+    SilentMode = savedSilent;
+    if (!ok)
+        Line(text, "Invalid file format: the archive header is damaged or truncated.");
+    return ok;
+}
+
 // The header's fields, one a line.
 void DumpHeader(const TSXHeaderSL& h, std::string& text)
 {
@@ -200,13 +212,8 @@ bool DumpArchive(const std::vector<uint8_t>& archive, std::string& text, bool ve
 {
     TReadOnlyMemoryStream s(archive.data(), static_cast<int64_t>(archive.size()));
     TSXHeaderSL h;
-    bool savedSilent = SilentMode;
-    bool ok = h.LoadFromStream(s);
-    SilentMode = savedSilent;
-    if (!ok) {
-        Line(text, "Invalid file format: the archive header is damaged or truncated.");
+    if (!LoadHeader(s, h, text))
         return false;
-    }
     int64_t headerBytes = s.GetPosition();
     std::string table;
     try {
@@ -274,13 +281,8 @@ bool ListArchive(const std::vector<uint8_t>& archive, std::string& text)
 {
     TReadOnlyMemoryStream s(archive.data(), static_cast<int64_t>(archive.size()));
     TSXHeaderSL h;
-    bool savedSilent = SilentMode;
-    bool ok = h.LoadFromStream(s);
-    SilentMode = savedSilent;
-    if (!ok) {
-        Line(text, "Invalid file format: the archive header is damaged or truncated.");
+    if (!LoadHeader(s, h, text))
         return false;
-    }
     for (const TFileInfo& f : h.Files) {
         std::string folder = f.FolderIndex >= 0 && static_cast<size_t>(f.FolderIndex) < h.Folders.size()
                                  ? h.Folders[static_cast<size_t>(f.FolderIndex)]
