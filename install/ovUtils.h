@@ -1,7 +1,7 @@
 // Installation utilities: folder macros and system folders, strings and
 // paths, temporary names, display formatting, file copy and file times, the
 // process runner, the standard message boxes, locked-file replacement and the
-// INI helpers.
+// INI helpers. Each topic is implemented in its own ovUtils*.cpp file.
 //
 // Error contracts: operations that can fail answer bool or a documented
 // "failed" value (RunAndWait -1, CopyFileData 0) and never raise, except
@@ -144,8 +144,6 @@ void DeleteOrRedirect(std::string& fileName, std::vector<std::string>* tempNames
 void ScheduleReplacements(const std::vector<std::string>& tempNames, const std::vector<std::string>* targetNames);
 // True on the NT family (GetVersionEx platform id 2).
 bool IsNtPlatform();
-// For tests: -1 asks the system (default), 0 or 1 forces IsNtPlatform's answer.
-extern int NtPlatformOverride;
 // Writes the pairs into the "[rename]" section of <WindowsDir>\WININIT.INI,
 // as "target=source" (or "NUL=source") in short form, each new line directly
 // under the header. Raises the stream errors when the file cannot be written.

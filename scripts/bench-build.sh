@@ -34,7 +34,7 @@ out="$build/bench-out"
 mkdir -p "$out"
 if [ ! -f "$corpus/.done" ]; then
   rm -rf "$corpus"
-  /usr/bin/python3 "$root/scripts/make-corpus.py" "$corpus" "${corpus_args[@]}"
+  python3 "$root/scripts/make-corpus.py" "$corpus" "${corpus_args[@]}"
   touch "$corpus/.done"
 fi
 bytes=$(find "$corpus" -type f ! -name .done -printf '%s\n' | awk '{s+=$1} END {print s}')

@@ -36,10 +36,10 @@ done
 unset http_proxy https_proxy ftp_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY FTP_PROXY ALL_PROXY NO_PROXY
 
 trap sx_stop_all EXIT
-sx_start_display
-sx_prepare_prefix
+sx_start_display || exit 1
+sx_prepare_prefix || exit 1
 
-/usr/bin/python3 - "$build" "$runs" "$mb" <<'EOF'
+python3 - "$build" "$runs" "$mb" <<'EOF'
 import os, random, shutil, statistics, subprocess, sys, time
 from pathlib import Path
 

@@ -36,8 +36,8 @@ done
 command -v makensis >/dev/null || { echo "makensis missing: run scripts/bootstrap.sh" >&2; exit 1; }
 
 trap sx_stop_all EXIT
-sx_start_display
-sx_prepare_prefix
+sx_start_display || exit 1
+sx_prepare_prefix || exit 1
 
 for spec in "mixed:" "single-300MB:--single-mb 300"; do
   label=${spec%%:*}
@@ -46,12 +46,12 @@ for spec in "mixed:" "single-300MB:--single-mb 300"; do
   if [ ! -f "$corpus/.done" ]; then
     rm -rf "$corpus"
     # shellcheck disable=SC2086
-    /usr/bin/python3 scripts/make-corpus.py "$corpus" $args
+    python3 scripts/make-corpus.py "$corpus" $args
     touch "$corpus/.done"
   fi
 done
 
-/usr/bin/python3 - "$build" "$runs" <<'EOF'
+python3 - "$build" "$runs" <<'EOF'
 import os, re, shutil, statistics, subprocess, sys, threading, time
 from pathlib import Path
 

@@ -30,12 +30,12 @@ if [ "$SX_WINE" != 1 ]; then
   echo "The setup above was built; run this command on a machine with 32-bit support to install it." >&2
   exit 2
 fi
-sx_start_display
-sx_prepare_prefix
+sx_start_display || exit 1
+sx_prepare_prefix || exit 1
 
 # What the install changes under drive_c: files that are new or rewritten.
 snapshot() {
-  /usr/bin/python3 - "$WINEPREFIX/drive_c" <<'EOF'
+  python3 - "$WINEPREFIX/drive_c" <<'EOF'
 import os, sys
 root = sys.argv[1]
 for d, _, files in os.walk(root):
@@ -71,7 +71,7 @@ echo "setup.exe exit code: $rc"
 
 echo
 echo "== What landed where =="
-snapshot | sort -k3 | /usr/bin/python3 -c '
+snapshot | sort -k3 | python3 -c '
 import sys
 before = {}
 for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
@@ -132,7 +132,10 @@ set -e
 wineserver -w || true
 echo "ovUninst.exe exit code: $urc"
 # What was in use (the running uninstaller) goes at the restart.
-wine wineboot -r || true
+if ! wine wineboot -r; then
+  echo "wineboot -r failed: the Wine prefix in $WINEPREFIX is broken" >&2
+  exit 1
+fi
 wineserver -w || true
 
 echo
@@ -140,7 +143,7 @@ echo "== Difference to before the install (the run log is meant to stay) =="
 snapshot | sort -k3 > "$out/after.txt"
 export_registry "$out/after"
 set +e
-/usr/bin/python3 - "$out/before.txt" "$out/after.txt" "$out/before" "$out/after" <<'EOF'
+python3 - "$out/before.txt" "$out/after.txt" "$out/before" "$out/after" <<'EOF'
 import sys
 def files(name):
     out = {}

@@ -27,20 +27,27 @@ sx_check_win32() {
   export SX_WINE
 }
 
+# Starts a private X server on a display number the server picks itself
+# (-displayfd), so that two runs never race for the same number.
 sx_start_display() {
-  local n
-  for n in $(seq 91 140); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-      XVFB_PID=$!
+  local numfile="$root/$BUILD_DIR/xvfb-display.$$"
+  mkdir -p "$root/$BUILD_DIR"
+  : >"$numfile"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  local i n
+  for i in $(seq 1 100); do
+    n=$(head -n 1 "$numfile" 2>/dev/null)
+    # The number is written once the server accepts connections.
+    if [[ "$n" =~ ^[0-9]+$ ]] && [ "$(wc -l <"$numfile")" -ge 1 ]; then
+      rm -f "$numfile"
       export DISPLAY=":$n"
-      local i
-      for i in $(seq 1 50); do
-        [ -e "/tmp/.X11-unix/X$n" ] && return 0
-        sleep 0.1
-      done
+      return 0
     fi
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.1
   done
+  rm -f "$numfile"
   echo "could not start Xvfb" >&2
   return 1
 }
@@ -53,14 +60,37 @@ sx_stop_all() {
   fi
 }
 
+# Makes the Wine prefix on first use; fails (non-zero) when it cannot be made.
 sx_prepare_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Preparing Wine prefix in $WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
+    if ! wineboot -i >/dev/null 2>&1 || [ ! -f "$WINEPREFIX/system.reg" ]; then
+      echo "could not prepare the Wine prefix in $WINEPREFIX (wineboot failed); remove it and run again" >&2
+      return 1
+    fi
   fi
   wineserver -w || true
   # Without a window manager Wine waits about 2 s whenever a managed window
   # closes; unmanaged windows close at once, which keeps dialog tests fast.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
   wineserver -w || true
+}
+
+# Runs Debian's pytest (the python3 first on PATH may be another interpreter
+# without it): pytest-3 when installed, else the first python3 found that can
+# import pytest.
+sx_pytest() {
+  if command -v pytest-3 >/dev/null 2>&1; then
+    pytest-3 "$@"
+    return
+  fi
+  local py
+  for py in $(type -ap python3 python3.13 python3.12 python3.11 python3.10 python3.9 2>/dev/null); do
+    if "$py" -c 'import pytest' >/dev/null 2>&1; then
+      "$py" -m pytest "$@"
+      return
+    fi
+  done
+  echo "pytest not found (install python3-pytest)" >&2
+  return 127
 }

@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 """Writes a reproducible benchmark corpus (fixed seed): about 2,000 files and
 200 MB of mixed data, as a product's files tend to be:
 

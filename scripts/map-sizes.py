@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 """Sums what each library (or each library member) puts into a program, from
 the GNU linker's map file. Debugging sections and resources are left out.
 

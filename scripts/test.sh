@@ -21,7 +21,7 @@ if ctest --test-dir "$BUILD_DIR/host" --output-on-failure -j 2; then summary+=("
 
 if [ "$SX_WINE" = 1 ]; then
   sx_start_display || exit 1
-  sx_prepare_prefix
+  sx_prepare_prefix || exit 1
   echo "== Win32 tests (Wine) =="
   if ctest --test-dir "$BUILD_DIR/win32" --output-on-failure -j 2; then summary+=("Win32 tests: passed"); else summary+=("Win32 tests: FAILED"); status=1; fi
 else
@@ -39,7 +39,7 @@ echo "== fuzz smoke (regression inputs, then a few seconds per harness) =="
 if bash scripts/fuzz.sh --smoke; then summary+=("fuzz smoke: passed"); else summary+=("fuzz smoke: FAILED"); status=1; fi
 
 echo "== end-to-end tests =="
-/usr/bin/python3 -m pytest -q -p no:cacheprovider -rs tests/e2e
+sx_pytest -q -p no:cacheprovider -rs tests/e2e
 rc=$?
 if [ $rc -eq 0 ]; then summary+=("end-to-end tests: passed"); else summary+=("end-to-end tests: FAILED (pytest exit $rc)"); status=1; fi
 

@@ -184,6 +184,34 @@ TEST_F(ProjectTest, EveryKeyReachesTheHeader)
     EXPECT_EQ(Dir + "/src/sub/d.txt", p.Files[6].Path);
 }
 
+// Each switch of [Setup], given alone with what it needs, sets its own bit
+// and no other; the ones that default to on are turned off by "no".
+TEST_F(ProjectTest, EachSwitchSetsItsOwnBit)
+{
+    struct Case {
+        const char* Lines;
+        uint16_t Bit;
+    };
+    const Case cases[] = {
+        {"UseDefaultFolder=yes\nDefaultFolder=C:\\x\n", soDefaultFolder},
+        {"AskFolder=yes\n", soAskFolder},
+        {"NumberedFolder=yes\n", soNumberedFolder},
+        {"RunCommand=yes\nCommand=a.exe\n", soRunCommand},
+        {"WaitForCommand=yes\n", soWaitForCommand},
+        {"DeleteTempFiles=yes\nTempFolder=t\n", soDeleteTempFiles},
+        {"Uninstall=yes\nUninstallFolder=<ProgramFilesDir>\\P\nUninstaller=none\n", soUninstall},
+        {"Silent=yes\n", soSilent},
+        {"NoFinalMessage=yes\n", soNoFinalMessage},
+        {"DefaultFolder=C:\\x\nUseDefaultFolder=no\n", 0},
+        {"Command=a.exe\nRunCommand=no\n", 0},
+    };
+    for (const Case& c : cases) {
+        std::string text = "[Strings]\nSetupName=S\nNumberedFolderPattern=Copy %d\n[Folders]\nt=<TempDir>\n[Setup]\n";
+        TProject p = LoadProject(Project(text + c.Lines));
+        EXPECT_EQ(c.Bit, p.Header.Options) << c.Lines;
+    }
+}
+
 // Options follow from the texts where that is natural, and the minimal
 // project has none; a --set override replaces a key of the file.
 TEST_F(ProjectTest, DefaultsAndOverrides)

@@ -1,8 +1,9 @@
 // Locked-file replacement: redirecting a locked target to a temporary name,
 // scheduling with MoveFileEx on the NT family and through WININIT.INI on the
-// older family (reached here through NtPlatformOverride).
+// older family (reached here through OverrideNtPlatform).
 #include "w32_utils_fixture.h"
 
+#include "ovPlatformSeam.h"
 #include "ovUtils.h"
 
 namespace {
@@ -11,7 +12,7 @@ class Locked : public UtilsFixture {
 protected:
     void TearDown() override
     {
-        NtPlatformOverride = -1;
+        OverrideNtPlatform(-1);
         UtilsFixture::TearDown();
     }
     static std::string Short(const std::string& path)
@@ -142,9 +143,9 @@ TEST_F(Locked, PlatformAnswerAndOverride)
     ASSERT_EQ(148u, sizeof(info));
     ASSERT_TRUE(GetVersionExA(&info));
     EXPECT_EQ(info.dwPlatformId == VER_PLATFORM_WIN32_NT, IsNtPlatform());
-    NtPlatformOverride = 0;
+    OverrideNtPlatform(0);
     EXPECT_FALSE(IsNtPlatform());
-    NtPlatformOverride = 1;
+    OverrideNtPlatform(1);
     EXPECT_TRUE(IsNtPlatform());
 }
 
@@ -152,7 +153,7 @@ TEST_F(Locked, PlatformAnswerAndOverride)
 // and a source without a target a pending deletion.
 TEST_F(Locked, NtSchedulesMoveFileEx)
 {
-    NtPlatformOverride = 1;
+    OverrideNtPlatform(1);
     WriteBytes(Path("ov~00000.tmp"), "new");
     WriteBytes(Path("target.dll"), "old");
     WriteBytes(Path("ov~00001.tmp"), "junk");
@@ -191,7 +192,7 @@ TEST_F(Locked, OlderFamilyWritesWininit)
     const std::string saved = ReadBytes(file);
     DeleteFileA(file.c_str());
 
-    NtPlatformOverride = 0;
+    OverrideNtPlatform(0);
     const std::string t1 = Path("locked target one.dll"), t2 = Path("locked target two.dll");
     const std::string s1 = Path("ov~00000.tmp"), s2 = Path("ov~00001.tmp");
     for (const std::string& f : {t1, t2, s1, s2})

@@ -291,6 +291,161 @@ int64_t SourceSize(const TArchiveSource& s)
     return f.GetSize();
 }
 
+// Workers that produce the stored bytes of the small files ahead of the
+// writer, in entry order, holding at most kAheadBudget bytes not yet taken
+// (the entry the writer waits for is always produced). The destructor stops
+// and joins the workers, also when the writer leaves by an exception.
+class TProducerPool {
+public:
+    TProducerPool(const std::vector<TArchiveSource>& sources, const TArchiveOptions& options,
+                  std::vector<size_t> entries)
+        : Sources(sources), Options(options), Entries(std::move(entries)), Slots(sources.size())
+    {
+        if (Entries.empty())
+            return;
+        int threads = options.Threads > 0 ? options.Threads : static_cast<int>(std::thread::hardware_concurrency());
+        threads = std::max(1, std::min<int>(threads, static_cast<int>(Entries.size())));
+        try {
+            for (int t = 0; t < threads; ++t)
+                Workers.emplace_back([this] { Work(); });
+        } catch (...) {
+            Stop();
+            throw;
+        }
+    }
+    ~TProducerPool() { Stop(); }
+    TProducerPool(const TProducerPool&) = delete;
+    TProducerPool& operator=(const TProducerPool&) = delete;
+
+    // The writer has come to entry i: workers may produce it whatever the budget.
+    void WriterAt(size_t i)
+    {
+        {
+            std::lock_guard<std::mutex> g(Lock);
+            Writer = i;
+        }
+        Changed.notify_all();
+    }
+
+    // Waits for entry i and takes its stored bytes; a failure to produce
+    // them is raised here, in the writer.
+    TStored Take(size_t i)
+    {
+        TSlot slot;
+        {
+            std::unique_lock<std::mutex> g(Lock);
+            Changed.wait(g, [&] { return Slots[i].Ready; });
+            slot = std::move(Slots[i]);
+            Slots[i] = TSlot();
+            Ahead -= static_cast<int64_t>(slot.Stored.Bytes.size());
+        }
+        Changed.notify_all();
+        if (!slot.Error.empty())
+            throw EStreamError(slot.Error);
+        return std::move(slot.Stored);
+    }
+
+private:
+    struct TSlot {
+        bool Ready = false;
+        std::string Error;
+        TStored Stored;
+    };
+
+    void Work()
+    {
+        for (;;) {
+            size_t k = Next.fetch_add(1);
+            if (k >= Entries.size())
+                return;
+            size_t i = Entries[k];
+            {
+                std::unique_lock<std::mutex> g(Lock);
+                Changed.wait(g, [&] { return Stopping || i <= Writer || Ahead < kAheadBudget; });
+                if (Stopping)
+                    return;
+            }
+            TSlot done;
+            try {
+                done.Stored = ProduceWhole(Sources[i], Options);
+            } catch (const Exception& e) {
+                done.Error = e.message();
+            } catch (const std::exception& e) {
+                done.Error = e.what();
+            }
+            std::lock_guard<std::mutex> g(Lock);
+            Ahead += static_cast<int64_t>(done.Stored.Bytes.size());
+            done.Ready = true;
+            Slots[i] = std::move(done);
+            Changed.notify_all();
+        }
+    }
+
+    void Stop()
+    {
+        {
+            std::lock_guard<std::mutex> g(Lock);
+            Stopping = true;
+        }
+        Changed.notify_all();
+        for (std::thread& t : Workers)
+            if (t.joinable())
+                t.join();
+        Workers.clear();
+    }
+
+    const std::vector<TArchiveSource>& Sources;
+    const TArchiveOptions& Options;
+    const std::vector<size_t> Entries;  // the entries to produce, in order
+    std::vector<TSlot> Slots;           // by entry
+    std::mutex Lock;
+    std::condition_variable Changed;
+    size_t Writer = 0;  // entry the writer needs next
+    int64_t Ahead = 0;  // stored bytes produced and not yet taken
+    bool Stopping = false;
+    std::atomic<size_t> Next{0};
+    std::vector<std::thread> Workers;
+};
+
+// The sizes of all sources; a missing file is reported before anything is
+// compressed. Files past kWholeFileLimit are marked for streaming.
+int64_t MeasureSources(const std::vector<TArchiveSource>& sources, std::vector<int64_t>& sizes,
+                       std::vector<bool>& large)
+{
+    size_t n = sources.size();
+    sizes.assign(n, 0);
+    large.assign(n, false);
+    int64_t total = 0;
+    for (size_t i = 0; i < n; ++i) {
+        sizes[i] = SourceSize(sources[i]);
+        CheckedSize(sizes[i], SourceLabel(sources[i]));
+        large[i] = !sources[i].Path.empty() && sizes[i] > kWholeFileLimit;
+        total += sizes[i];
+    }
+    return total;
+}
+
+// The header with provisional entries (its length does not depend on the
+// sizes) and the string table; answers where the header starts.
+int64_t WriteProvisionalHeader(TSXHeader& header, const std::vector<TArchiveSource>& sources,
+                               const std::string& table, TStream& target)
+{
+    header.Files.clear();
+    for (const TArchiveSource& s : sources) {
+        std::string why = SXStoredNameError(s.Name);
+        if (!why.empty())
+            throw EStreamError("Bad stored name '" + s.Name + "': " + why);
+        TFileInfo f;
+        f.Name = s.Name;
+        f.FolderIndex = s.FolderIndex;
+        header.Files.push_back(f);
+    }
+    int64_t headerStart = target.GetPosition();
+    header.SaveAllToStream(target);
+    WriteShortString(target, table);
+    return headerStart;
+}
+
 }  // namespace
 
 void MakePasswordCheck(TSXHeader& header, const std::string& password)
@@ -333,137 +488,41 @@ void WriteArchive(TSXHeader& header, const std::vector<std::string>& strings,
     MakePasswordCheck(header, options.Password);
     std::string table = JoinStringTable(strings);
 
-    // Sizes first: a missing file is reported before anything is compressed.
     size_t n = sources.size();
-    std::vector<int64_t> sizes(n);
-    std::vector<bool> large(n);
-    int64_t total = 0;
-    for (size_t i = 0; i < n; ++i) {
-        sizes[i] = SourceSize(sources[i]);
-        CheckedSize(sizes[i], SourceLabel(sources[i]));
-        large[i] = !sources[i].Path.empty() && sizes[i] > kWholeFileLimit;
-        total += sizes[i];
-    }
+    std::vector<int64_t> sizes;
+    std::vector<bool> large;
+    int64_t total = MeasureSources(sources, sizes, large);
+    int64_t headerStart = WriteProvisionalHeader(header, sources, table, target);
 
-    // The header with provisional entries: its length does not depend on the sizes.
-    header.Files.clear();
-    for (const TArchiveSource& s : sources) {
-        std::string why = SXStoredNameError(s.Name);
-        if (!why.empty())
-            throw EStreamError("Bad stored name '" + s.Name + "': " + why);
-        TFileInfo f;
-        f.Name = s.Name;
-        f.FolderIndex = s.FolderIndex;
-        header.Files.push_back(f);
-    }
-    int64_t headerStart = target.GetPosition();
-    header.SaveAllToStream(target);
-    WriteShortString(target, table);
-
-    // Workers produce the small files' stored bytes ahead of the writer.
+    // Workers produce the small files' stored bytes ahead of the writer;
+    // large files are streamed by the writer itself.
     std::vector<size_t> small;
     for (size_t i = 0; i < n; ++i)
         if (!large[i])
             small.push_back(i);
-    struct TSlot {
-        bool Ready = false;
-        std::string Error;
-        TStored Stored;
-    };
-    std::vector<TSlot> slots(n);
-    std::mutex lock;
-    std::condition_variable changed;
-    size_t writerAt = 0;       // entry the writer needs next
-    int64_t ahead = 0;         // stored bytes produced and not yet written
-    bool stop = false;
-    std::atomic<size_t> nextSmall{0};
-
-    auto worker = [&]() {
-        for (;;) {
-            size_t k = nextSmall.fetch_add(1);
-            if (k >= small.size())
-                return;
-            size_t i = small[k];
-            {
-                std::unique_lock<std::mutex> g(lock);
-                changed.wait(g, [&] { return stop || i <= writerAt || ahead < kAheadBudget; });
-                if (stop)
-                    return;
-            }
-            TSlot done;
-            try {
-                done.Stored = ProduceWhole(sources[i], options);
-            } catch (const Exception& e) {
-                done.Error = e.message();
-            } catch (const std::exception& e) {
-                done.Error = e.what();
-            }
-            std::lock_guard<std::mutex> g(lock);
-            ahead += static_cast<int64_t>(done.Stored.Bytes.size());
-            done.Ready = true;
-            slots[i] = std::move(done);
-            changed.notify_all();
-        }
-    };
-    int threads = options.Threads > 0 ? options.Threads : static_cast<int>(std::thread::hardware_concurrency());
-    threads = std::max(1, std::min<int>(threads, static_cast<int>(small.size())));
-    std::vector<std::thread> pool;
-    auto stopPool = [&]() {
-        {
-            std::lock_guard<std::mutex> g(lock);
-            stop = true;
-        }
-        changed.notify_all();
-        for (std::thread& t : pool)
-            if (t.joinable())
-                t.join();
-        pool.clear();
-    };
-    if (!small.empty())
-        for (int t = 0; t < threads; ++t)
-            pool.emplace_back(worker);
+    TProducerPool pool(sources, options, std::move(small));
 
     int64_t done = 0;
-    try {
-        for (size_t i = 0; i < n; ++i) {
-            {
-                std::lock_guard<std::mutex> g(lock);
-                writerAt = i;
-            }
-            changed.notify_all();
-            if (large[i]) {
-                header.Files[i] = StreamLarge(sources[i], options, target, [&](int64_t step) {
-                    done += step;
-                    if (options.Progress)
-                        options.Progress(done, total, static_cast<int>(i), static_cast<int>(n));
-                });
-                if (options.Progress)
-                    options.Progress(done, total, static_cast<int>(i + 1), static_cast<int>(n));
-                continue;
-            }
-            TSlot slot;
-            {
-                std::unique_lock<std::mutex> g(lock);
-                changed.wait(g, [&] { return slots[i].Ready; });
-                slot = std::move(slots[i]);
-                slots[i] = TSlot();
-                ahead -= static_cast<int64_t>(slot.Stored.Bytes.size());
-            }
-            changed.notify_all();
-            if (!slot.Error.empty())
-                throw EStreamError(slot.Error);
-            if (!slot.Stored.Bytes.empty())
-                target.WriteBuffer(slot.Stored.Bytes.data(), static_cast<int32_t>(slot.Stored.Bytes.size()));
-            header.Files[i] = slot.Stored.Entry;
+    auto report = [&](int filesDone) {
+        if (options.Progress)
+            options.Progress(done, total, filesDone, static_cast<int>(n));
+    };
+    for (size_t i = 0; i < n; ++i) {
+        pool.WriterAt(i);
+        if (large[i]) {
+            header.Files[i] = StreamLarge(sources[i], options, target, [&](int64_t step) {
+                done += step;
+                report(static_cast<int>(i));
+            });
+        } else {
+            TStored stored = pool.Take(i);
+            if (!stored.Bytes.empty())
+                target.WriteBuffer(stored.Bytes.data(), static_cast<int32_t>(stored.Bytes.size()));
+            header.Files[i] = stored.Entry;
             done += sizes[i];
-            if (options.Progress)
-                options.Progress(done, total, static_cast<int>(i + 1), static_cast<int>(n));
         }
-    } catch (...) {
-        stopPool();
-        throw;
+        report(static_cast<int>(i + 1));
     }
-    stopPool();
 
     // The real sizes: the header keeps its length, so it is rewritten in place.
     int64_t end = target.GetPosition();

@@ -87,27 +87,23 @@ std::vector<uint8_t> ExtractArchiveBytes(const std::vector<uint8_t>& file, std::
     return e->Data;
 }
 
-bool DumpArchive(const std::vector<uint8_t>& archive, std::string& text, bool verify, const std::string& password)
+namespace {
+
+// Reads the header (the loader's silent mode left as it was); a damaged one
+// is said in the text.
+bool LoadHeader(TStream& s, TSXHeaderSL& h, std::string& text)
 {
-    TReadOnlyMemoryStream s(archive.data(), static_cast<int64_t>(archive.size()));
-    TSXHeaderSL h;
     bool savedSilent = SilentMode;
     bool ok = h.LoadFromStream(s);
     SilentMode = savedSilent;
-    if (!ok) {
+    if (!ok)
         Line(text, "Invalid file format: the archive header is damaged or truncated.");
-        return false;
-    }
-    int64_t headerBytes = s.GetPosition();
-    std::string table;
-    try {
-        table = ReadShortString(s);
-    } catch (const Exception&) {
-        Line(text, "Invalid file format: the string table is truncated.");
-        return false;
-    }
-    int64_t tableBytes = s.GetPosition() - headerBytes;
+    return ok;
+}
 
+// The header's fields, one a line.
+void DumpHeader(const TSXHeaderSL& h, std::string& text)
+{
     std::string opts;
     for (int b = 0; b < 12; ++b)
         if (h.Options & (1u << b))
@@ -147,11 +143,22 @@ bool DumpArchive(const std::vector<uint8_t>& archive, std::string& text, bool ve
         Line(text, "CopyPath: %s", Shown(h.CopyPath).c_str());
         Line(text, "CopyKey: %s", Shown(h.CopyKey).c_str());
     }
+}
+
+// The string table with the role of each line; answers its lines.
+std::vector<std::string> DumpStrings(const std::string& table, std::string& text)
+{
     std::vector<std::string> lines = SplitTable(table);
     Line(text, "Strings: %u lines", static_cast<unsigned>(lines.size()));
     for (size_t i = 0; i < lines.size(); ++i)
         Line(text, "  %2u %-22s %s", static_cast<unsigned>(i),
              i < static_cast<size_t>(SXStringRoleCount) ? SXStringRoleNames[i] : "-", Shown(lines[i]).c_str());
+    return lines;
+}
+
+// The file entries; answers the sum of their stored sizes.
+int64_t DumpEntries(const TSXHeaderSL& h, std::string& text)
+{
     Line(text, "Files:");
     Line(text, "  %4s %-4s %10s %10s %10s %6s  %s", "#", "Zip", "Size", "PlainSize", "StoredSize", "Folder", "Name");
     int64_t stored = 0;
@@ -161,6 +168,65 @@ bool DumpArchive(const std::vector<uint8_t>& archive, std::string& text, bool ve
              f.PlainSize, f.StoredSize, f.FolderIndex, Shown(f.Name).c_str());
         stored += f.StoredSize;
     }
+    return stored;
+}
+
+// Decodes every entry (after the password check); false at the first that
+// does not decode to its size.
+bool VerifyEntries(const std::vector<uint8_t>& archive, const TSXHeaderSL& h, int64_t dataStart,
+                   const std::string& password, std::string& text)
+{
+    if ((h.Options & soPassword) && password.empty()) {
+        Line(text, "Verify: the archive has a password; give it with --password.");
+        return false;
+    }
+    if (h.Options & soPassword) {
+        uint8_t block[SXMaxCheckLength + 8] = {};
+        std::copy(h.CheckBlock, h.CheckBlock + h.CheckLength, block);
+        DecryptBuffer(block, h.CheckLength, password);
+        if (std::string(reinterpret_cast<char*>(block)) != password) {
+            Line(text, "Verify: wrong password.");
+            return false;
+        }
+    }
+    int64_t at = dataStart;
+    for (size_t i = 0; i < h.Files.size(); ++i) {
+        const TFileInfo& f = h.Files[i];
+        try {
+            DecodeStoredData(archive.data() + at, static_cast<size_t>(f.StoredSize), f,
+                             (h.Options & soPassword) ? password : std::string());
+        } catch (const Exception& e) {
+            Line(text, "Verify: file %u %s: %s", static_cast<unsigned>(i), Shown(f.Name).c_str(),
+                 e.message().c_str());
+            return false;
+        }
+        at += f.StoredSize;
+    }
+    Line(text, "Verify: all %u files decode to their sizes.", static_cast<unsigned>(h.Files.size()));
+    return true;
+}
+
+}  // namespace
+
+bool DumpArchive(const std::vector<uint8_t>& archive, std::string& text, bool verify, const std::string& password)
+{
+    TReadOnlyMemoryStream s(archive.data(), static_cast<int64_t>(archive.size()));
+    TSXHeaderSL h;
+    if (!LoadHeader(s, h, text))
+        return false;
+    int64_t headerBytes = s.GetPosition();
+    std::string table;
+    try {
+        table = ReadShortString(s);
+    } catch (const Exception&) {
+        Line(text, "Invalid file format: the string table is truncated.");
+        return false;
+    }
+    int64_t tableBytes = s.GetPosition() - headerBytes;
+
+    DumpHeader(h, text);
+    std::vector<std::string> lines = DumpStrings(table, text);
+    int64_t stored = DumpEntries(h, text);
     int64_t sum = headerBytes + tableBytes + stored;
     bool sizeOk = sum == static_cast<int64_t>(archive.size());
     Line(text, "Sizes: header %lld + string table %lld + stored data %lld = %lld; archive %lld bytes: %s",
@@ -172,35 +238,8 @@ bool DumpArchive(const std::vector<uint8_t>& archive, std::string& text, bool ve
     }
     if (!sizeOk)
         return false;
-    if (verify) {
-        if ((h.Options & soPassword) && password.empty()) {
-            Line(text, "Verify: the archive has a password; give it with --password.");
-            return false;
-        }
-        if (h.Options & soPassword) {
-            uint8_t block[SXMaxCheckLength + 8] = {};
-            std::copy(h.CheckBlock, h.CheckBlock + h.CheckLength, block);
-            DecryptBuffer(block, h.CheckLength, password);
-            if (std::string(reinterpret_cast<char*>(block)) != password) {
-                Line(text, "Verify: wrong password.");
-                return false;
-            }
-        }
-        int64_t at = headerBytes + tableBytes;
-        for (size_t i = 0; i < h.Files.size(); ++i) {
-            const TFileInfo& f = h.Files[i];
-            try {
-                DecodeStoredData(archive.data() + at, static_cast<size_t>(f.StoredSize), f,
-                                 (h.Options & soPassword) ? password : std::string());
-            } catch (const Exception& e) {
-                Line(text, "Verify: file %u %s: %s", static_cast<unsigned>(i), Shown(f.Name).c_str(),
-                     e.message().c_str());
-                return false;
-            }
-            at += f.StoredSize;
-        }
-        Line(text, "Verify: all %u files decode to their sizes.", static_cast<unsigned>(h.Files.size()));
-    }
+    if (verify)
+        return VerifyEntries(archive, h, headerBytes + tableBytes, password, text);
     return true;
 }
 
@@ -242,13 +281,8 @@ bool ListArchive(const std::vector<uint8_t>& archive, std::string& text)
 {
     TReadOnlyMemoryStream s(archive.data(), static_cast<int64_t>(archive.size()));
     TSXHeaderSL h;
-    bool savedSilent = SilentMode;
-    bool ok = h.LoadFromStream(s);
-    SilentMode = savedSilent;
-    if (!ok) {
-        Line(text, "Invalid file format: the archive header is damaged or truncated.");
+    if (!LoadHeader(s, h, text))
         return false;
-    }
     for (const TFileInfo& f : h.Files) {
         std::string folder = f.FolderIndex >= 0 && static_cast<size_t>(f.FolderIndex) < h.Folders.size()
                                  ? h.Folders[static_cast<size_t>(f.FolderIndex)]

@@ -382,97 +382,21 @@ public:
     TPEChecksum Sum;
 };
 
-}  // namespace
+// The resource section laid out: the entries sorted, where each one's data
+// go (from the section's start), the directory bytes that precede the data,
+// and the section's size.
+struct TResLayout {
+    std::vector<const TResEntry*> Sorted;
+    std::vector<uint32_t> DataOffsets;
+    std::vector<uint8_t> Dir;
+    uint32_t SectionSize = 0;
+};
 
-void TPEFile::SaveToStream(TStream& target)
+TResLayout LayOutResources(const std::vector<TResEntry>& entries, uint32_t sectionVa)
 {
-    if (Image.empty())
-        throw EPEFormat("No image loaded");
-    if (NumDirs <= kDirResource)
-        throw EPEFormat("The image has no resource data directory");
-
-    // ---- Where the resource section goes.
-    uint32_t maxVaEnd = 0, maxRawEnd = 0;
-    int lastByVa = -1, lastByRaw = -1;
-    for (size_t i = 0; i < Sections.size(); ++i) {
-        const TSection& s = Sections[i];
-        uint32_t vaEnd = AlignUp(static_cast<uint64_t>(s.VirtualAddress) + std::max(s.VirtualSize, s.SizeOfRawData),
-                                 SectionAlignment);
-        if (vaEnd >= maxVaEnd) {
-            maxVaEnd = vaEnd;
-            lastByVa = static_cast<int>(i);
-        }
-        uint32_t rawEnd = s.SizeOfRawData ? s.PointerToRawData + s.SizeOfRawData : 0;
-        if (rawEnd >= maxRawEnd) {
-            maxRawEnd = rawEnd;
-            lastByRaw = static_cast<int>(i);
-        }
-    }
-    bool inPlace = RsrcSection >= 0 && RsrcSection == lastByVa && RsrcSection == lastByRaw &&
-                   static_cast<size_t>(RsrcSection) == Sections.size() - 1;
-    // The base relocations alone may follow the resources, as the linker lays
-    // out the stub. Their bytes do not depend on where they lie, so they move
-    // behind the rebuilt resources (only the data directory entry names
-    // their place) instead of leaving the old resource section as dead weight.
-    int tail = -1;
-    if (!inPlace && RsrcSection >= 0 && static_cast<size_t>(RsrcSection) + 2 == Sections.size() &&
-        NumDirs > kDirBaseReloc) {
-        int last = static_cast<int>(Sections.size()) - 1;
-        const TSection& t = Sections[last];
-        const TSection& r = Sections[RsrcSection];
-        uint32_t tEnd = t.VirtualAddress + std::max(t.VirtualSize, t.SizeOfRawData);
-        uint32_t relocRva = Rd32(DirOffset + kDirBaseReloc * 8);
-        bool only = relocRva >= t.VirtualAddress && relocRva < tEnd;
-        for (uint32_t d = 0; d < std::min<uint32_t>(NumDirs, 16) && only; ++d) {
-            uint32_t rva = Rd32(DirOffset + d * 8);
-            if (d != kDirBaseReloc && d != kDirSecurity && rva >= t.VirtualAddress && rva < tEnd)
-                only = false;
-        }
-        if (only && last == lastByVa && last == lastByRaw && t.VirtualAddress > r.VirtualAddress &&
-            r.SizeOfRawData && t.PointerToRawData >= r.PointerToRawData + r.SizeOfRawData) {
-            tail = last;
-            inPlace = true;
-        }
-    }
-    uint32_t sectionVa, sectionRaw;
-    size_t sectionHeader;
-    uint32_t oldRawSize = 0;
-    if (inPlace) {
-        const TSection& s = Sections[RsrcSection];
-        sectionVa = s.VirtualAddress;
-        // An empty section may name any place: its data then go behind
-        // everything else, never into the headers.
-        sectionRaw = s.SizeOfRawData ? s.PointerToRawData
-                                     : AlignUp(std::max<uint32_t>(maxRawEnd, SizeOfHeaders), FileAlignment);
-        sectionHeader = s.HeaderOffset;
-        oldRawSize = s.SizeOfRawData;
-    } else {
-        sectionHeader = SectionTableOffset + Sections.size() * kSectionHeaderSize;
-        uint32_t firstRaw = 0xFFFFFFFFu;
-        for (const TSection& s : Sections)
-            if (s.SizeOfRawData)
-                firstRaw = std::min(firstRaw, s.PointerToRawData);
-        if (sectionHeader + kSectionHeaderSize > std::min<uint64_t>(SizeOfHeaders, firstRaw))
-            throw EPEFormat("No room in the headers for one more section");
-        // Behind every section, and never over the headers (an image whose
-        // sections are all empty would otherwise get its resources at 0).
-        sectionVa = std::max(maxVaEnd, AlignUp(SizeOfHeaders, SectionAlignment));
-        sectionRaw = AlignUp(std::max<uint32_t>(maxRawEnd, SizeOfHeaders), FileAlignment);
-    }
-
-    // ---- Data after the sections (overlay); an embedded signature is
-    // dropped, since the new image would invalidate it anyway.
-    size_t overlayStart = std::max<size_t>(maxRawEnd, SizeOfHeaders);
-    size_t overlayEnd = Image.size();
-    uint32_t certOffset = NumDirs > kDirSecurity ? Rd32(DirOffset + kDirSecurity * 8) : 0;
-    if (certOffset && certOffset >= overlayStart && certOffset <= overlayEnd)
-        overlayEnd = certOffset;
-    if (overlayStart > overlayEnd)
-        overlayStart = overlayEnd;
-
-    // ---- The resource tree, sorted: type, name, language.
+    // Sorted: type, name, language.
     std::vector<const TResEntry*> sorted;
-    for (const TResEntry& e : Entries)
+    for (const TResEntry& e : entries)
         sorted.push_back(&e);
     std::stable_sort(sorted.begin(), sorted.end(), [](const TResEntry* a, const TResEntry* b) {
         if (a->Type != b->Type) return a->Type < b->Type;
@@ -594,6 +518,116 @@ void TPEFile::SaveToStream(TStream& target)
         }
         std::copy(names.begin(), names.end(), dir.begin() + nameStart);
     }
+
+    TResLayout layout;
+    layout.Sorted = std::move(sorted);
+    layout.DataOffsets = std::move(dataOffsets);
+    layout.Dir = std::move(dir);
+    layout.SectionSize = sectionSize;
+    return layout;
+}
+
+}  // namespace
+
+TPEFile::TPlacement TPEFile::PlaceResources() const
+{
+    TPlacement p;
+    int lastByVa = -1, lastByRaw = -1;
+    for (size_t i = 0; i < Sections.size(); ++i) {
+        const TSection& s = Sections[i];
+        uint32_t vaEnd = AlignUp(static_cast<uint64_t>(s.VirtualAddress) + std::max(s.VirtualSize, s.SizeOfRawData),
+                                 SectionAlignment);
+        if (vaEnd >= p.MaxVaEnd) {
+            p.MaxVaEnd = vaEnd;
+            lastByVa = static_cast<int>(i);
+        }
+        uint32_t rawEnd = s.SizeOfRawData ? s.PointerToRawData + s.SizeOfRawData : 0;
+        if (rawEnd >= p.MaxRawEnd) {
+            p.MaxRawEnd = rawEnd;
+            lastByRaw = static_cast<int>(i);
+        }
+    }
+    p.InPlace = RsrcSection >= 0 && RsrcSection == lastByVa && RsrcSection == lastByRaw &&
+                static_cast<size_t>(RsrcSection) == Sections.size() - 1;
+    // The base relocations alone may follow the resources, as the linker lays
+    // out the stub. Their bytes do not depend on where they lie, so they move
+    // behind the rebuilt resources (only the data directory entry names
+    // their place) instead of leaving the old resource section as dead weight.
+    if (!p.InPlace && RsrcSection >= 0 && static_cast<size_t>(RsrcSection) + 2 == Sections.size() &&
+        NumDirs > kDirBaseReloc) {
+        int last = static_cast<int>(Sections.size()) - 1;
+        const TSection& t = Sections[last];
+        const TSection& r = Sections[RsrcSection];
+        uint32_t tEnd = t.VirtualAddress + std::max(t.VirtualSize, t.SizeOfRawData);
+        uint32_t relocRva = Rd32(DirOffset + kDirBaseReloc * 8);
+        bool only = relocRva >= t.VirtualAddress && relocRva < tEnd;
+        for (uint32_t d = 0; d < std::min<uint32_t>(NumDirs, 16) && only; ++d) {
+            uint32_t rva = Rd32(DirOffset + d * 8);
+            if (d != kDirBaseReloc && d != kDirSecurity && rva >= t.VirtualAddress && rva < tEnd)
+                only = false;
+        }
+        if (only && last == lastByVa && last == lastByRaw && t.VirtualAddress > r.VirtualAddress &&
+            r.SizeOfRawData && t.PointerToRawData >= r.PointerToRawData + r.SizeOfRawData) {
+            p.Tail = last;
+            p.InPlace = true;
+        }
+    }
+    if (p.InPlace) {
+        const TSection& s = Sections[RsrcSection];
+        p.Va = s.VirtualAddress;
+        // An empty section may name any place: its data then go behind
+        // everything else, never into the headers.
+        p.Raw = s.SizeOfRawData ? s.PointerToRawData
+                    : AlignUp(std::max<uint32_t>(p.MaxRawEnd, SizeOfHeaders), FileAlignment);
+        p.Header = s.HeaderOffset;
+        p.OldRawSize = s.SizeOfRawData;
+    } else {
+        p.Header = SectionTableOffset + Sections.size() * kSectionHeaderSize;
+        uint32_t firstRaw = 0xFFFFFFFFu;
+        for (const TSection& s : Sections)
+            if (s.SizeOfRawData)
+                firstRaw = std::min(firstRaw, s.PointerToRawData);
+        if (p.Header + kSectionHeaderSize > std::min<uint64_t>(SizeOfHeaders, firstRaw))
+            throw EPEFormat("No room in the headers for one more section");
+        // Behind every section, and never over the headers (an image whose
+        // sections are all empty would otherwise get its resources at 0).
+        p.Va = std::max(p.MaxVaEnd, AlignUp(SizeOfHeaders, SectionAlignment));
+        p.Raw = AlignUp(std::max<uint32_t>(p.MaxRawEnd, SizeOfHeaders), FileAlignment);
+    }
+    return p;
+}
+
+void TPEFile::SaveToStream(TStream& target)
+{
+    if (Image.empty())
+        throw EPEFormat("No image loaded");
+    if (NumDirs <= kDirResource)
+        throw EPEFormat("The image has no resource data directory");
+
+    // ---- Where the resource section goes.
+    const TPlacement place = PlaceResources();
+    const uint32_t maxVaEnd = place.MaxVaEnd, maxRawEnd = place.MaxRawEnd;
+    const bool inPlace = place.InPlace;
+    const int tail = place.Tail;
+    const uint32_t sectionVa = place.Va, sectionRaw = place.Raw, oldRawSize = place.OldRawSize;
+    const size_t sectionHeader = place.Header;
+
+    // ---- Data after the sections (overlay); an embedded signature is
+    // dropped, since the new image would invalidate it anyway.
+    size_t overlayStart = std::max<size_t>(maxRawEnd, SizeOfHeaders);
+    size_t overlayEnd = Image.size();
+    uint32_t certOffset = NumDirs > kDirSecurity ? Rd32(DirOffset + kDirSecurity * 8) : 0;
+    if (certOffset && certOffset >= overlayStart && certOffset <= overlayEnd)
+        overlayEnd = certOffset;
+    if (overlayStart > overlayEnd)
+        overlayStart = overlayEnd;
+
+    // ---- The resource tree.
+    TResLayout layout = LayOutResources(Entries, sectionVa);
+    const std::vector<const TResEntry*>& sorted = layout.Sorted;
+    const std::vector<uint32_t>& dataOffsets = layout.DataOffsets;
+    const std::vector<uint8_t>& dir = layout.Dir;
+    uint32_t sectionSize = layout.SectionSize;
 
     // ---- New headers.
     uint32_t rawSize = AlignUp(sectionSize, FileAlignment);

@@ -102,6 +102,18 @@ private:
     // File offset of an RVA range inside some section's raw data, or throws.
     size_t RvaToOffset(uint32_t rva, uint32_t size) const;
     void ParseResources();
+    // Where SaveToStream puts the rebuilt resource section: over the old one
+    // when that is last (InPlace; Tail, a relocation section that follows
+    // it and moves behind), else as a new section behind all others.
+    struct TPlacement {
+        uint32_t MaxVaEnd = 0, MaxRawEnd = 0;  // the ends of all sections
+        bool InPlace = false;
+        int Tail = -1;
+        uint32_t Va = 0, Raw = 0;  // the section's address and file offset
+        size_t Header = 0;          // where its section header goes
+        uint32_t OldRawSize = 0;    // the file bytes of the section it replaces
+    };
+    TPlacement PlaceResources() const;
     void ParseDirectory(uint32_t rsrcRva, uint32_t dirOffset, int level, TResId ids[2], int depthGuard);
     TResId ReadResName(uint32_t rsrcRva, uint32_t nameOffset) const;
 

@@ -84,6 +84,19 @@ private:
     void ApplyVersion(const TLine& l);
     void AddFiles(const TLine& l, const std::string& spec, bool single, int* addedIndex);
     void Finish();
+    // [Setup] values: present, the line, a switch, a checked text, where set.
+    bool Has(const char* key) const;
+    const TLine& Get(const char* key) const;
+    bool Flag(const char* key, bool byDefault) const;
+    std::string TextOf(const char* key) const;
+    std::string Where(const char* key) const;
+    uint16_t ReadOptions();
+    void CheckNumberedPattern() const;
+    bool ReadDates();
+    void ReadInputsAndOutput(uint16_t& o);
+    void ReadComponentInf();
+    void AddUninstaller(uint16_t o);
+    void CheckFiles();
 
     TProject& P;
     std::vector<TLine> Lines;
@@ -567,94 +580,132 @@ void TLoader::Apply()
     Finish();
 }
 
-void TLoader::Finish()
+// The [Setup] switches that set one option bit. A switch with a
+// requirement is an error without it; `OnByDefault` switches are on when
+// the requirement is met and the project does not say.
+struct TSetupFlag {
+    const char* Key;
+    uint16_t Bit;
+    const char* Needs;  // the requirement's key, or nullptr
+    bool OnByDefault;
+    const char* Missing;  // the error without the requirement
+};
+
+const TSetupFlag SetupFlags[] = {
+    {"usedefaultfolder", soDefaultFolder, "defaultfolder", true, "UseDefaultFolder needs DefaultFolder"},
+    {"askfolder", soAskFolder, nullptr, false, nullptr},
+    {"numberedfolder", soNumberedFolder, nullptr, false, nullptr},
+    {"runcommand", soRunCommand, "command", true, "RunCommand needs Command"},
+    {"waitforcommand", soWaitForCommand, nullptr, false, nullptr},
+    {"deletetempfiles", soDeleteTempFiles, "tempfolder", false, "DeleteTempFiles needs TempFolder"},
+    {"uninstall", soUninstall, "uninstallfolder", false,
+     "Uninstall needs UninstallFolder (where the uninstall record is written)"},
+    {"silent", soSilent, nullptr, false, nullptr},
+    {"nofinalmessage", soNoFinalMessage, nullptr, false, nullptr},
+};
+
+bool TLoader::Has(const char* key) const
+{
+    return Setup.count(key) != 0;
+}
+
+const TLine& TLoader::Get(const char* key) const
+{
+    return Setup.at(key);
+}
+
+bool TLoader::Flag(const char* key, bool byDefault) const
+{
+    return Has(key) ? Bool(Get(key)) : byDefault;
+}
+
+std::string TLoader::TextOf(const char* key) const
+{
+    return Has(key) ? Text(Get(key)) : std::string();
+}
+
+std::string TLoader::Where(const char* key) const
+{
+    return Has(key) ? Get(key).Where : FileLabel;
+}
+
+uint16_t TLoader::ReadOptions()
 {
     TSXHeaderSL& h = P.Header;
-    auto has = [&](const char* k) { return Setup.count(k) != 0; };
-    auto get = [&](const char* k) -> const TLine& { return Setup.at(k); };
-    auto flag = [&](const char* k, bool def) { return has(k) ? Bool(get(k)) : def; };
-    auto text = [&](const char* k) { return has(k) ? Text(get(k)) : std::string(); };
-    auto where = [&](const char* k) { return has(k) ? get(k).Where : FileLabel; };
     uint16_t o = 0;
-
-    P.Password = text("password");
+    P.Password = TextOf("password");
     if (P.Password.size() > 127)
-        Fail(where("password"), "the password is longer than 127 characters");
+        Fail(Where("password"), "the password is longer than 127 characters");
     if (P.Password.find('\0') != std::string::npos)
-        Fail(where("password"), "the password holds a zero byte");
+        Fail(Where("password"), "the password holds a zero byte");
     if (!P.Password.empty())
         o |= soPassword;
 
-    h.DefaultFolder = text("defaultfolder");
-    if (flag("usedefaultfolder", !h.DefaultFolder.empty())) {
-        if (h.DefaultFolder.empty())
-            Fail(where("usedefaultfolder"), "UseDefaultFolder needs DefaultFolder");
-        o |= soDefaultFolder;
-    }
-    if (flag("askfolder", false))
-        o |= soAskFolder;
-    if (flag("numberedfolder", false)) {
-        o |= soNumberedFolder;
-        // The setup formats this pattern with one integer: anything but one
-        // %d (or %i, %u) and literal %% would make it read garbage.
-        const std::string& pat = StringLines.count(21) ? StringLines[21] : std::string();
-        int ints = 0;
-        bool bad = pat.empty();
-        for (size_t i = 0; i < pat.size(); ++i) {
-            if (pat[i] != '%')
-                continue;
-            if (i + 1 < pat.size() && pat[i + 1] == '%') {
-                ++i;
-                continue;
-            }
-            size_t j = i + 1;
-            while (j < pat.size() && std::string("-+ 0#123456789").find(pat[j]) != std::string::npos)
-                ++j;
-            if (j < pat.size() && (pat[j] == 'd' || pat[j] == 'i' || pat[j] == 'u'))
-                ++ints;
-            else
-                bad = true;
-            i = j;
-        }
-        if (bad || ints != 1)
-            Fail(where("numberedfolder"),
-                 "NumberedFolder needs the string NumberedFolderPattern with exactly one %d, such as \"Copy %d\"");
-    }
-    h.Command = text("command");
-    h.Parameters = text("parameters");
-    if (flag("runcommand", !h.Command.empty())) {
-        if (h.Command.empty())
-            Fail(where("runcommand"), "RunCommand needs Command");
-        o |= soRunCommand;
-    }
-    if (flag("waitforcommand", false))
-        o |= soWaitForCommand;
-
-    if (has("tempfolder")) {
-        int idx = FolderIndex(get("tempfolder"), get("tempfolder").Value);
+    h.DefaultFolder = TextOf("defaultfolder");
+    h.Command = TextOf("command");
+    h.Parameters = TextOf("parameters");
+    if (Has("tempfolder")) {
+        int idx = FolderIndex(Get("tempfolder"), Get("tempfolder").Value);
         if (idx < 0)
-            Fail(get("tempfolder").Where, "TempFolder must name a folder of [Folders]");
+            Fail(Get("tempfolder").Where, "TempFolder must name a folder of [Folders]");
         h.TempFolderIndex = static_cast<int16_t>(idx);
     }
-    if (flag("deletetempfiles", false)) {
-        if (h.TempFolderIndex < 0)
-            Fail(where("deletetempfiles"), "DeleteTempFiles needs TempFolder");
-        o |= soDeleteTempFiles;
+    const std::map<std::string, bool> met = {
+        {"defaultfolder", !h.DefaultFolder.empty()},
+        {"command", !h.Command.empty()},
+        {"tempfolder", h.TempFolderIndex >= 0},
+        {"uninstallfolder", Has("uninstallfolder") && !Get("uninstallfolder").Value.empty()},
+    };
+    for (const TSetupFlag& f : SetupFlags) {
+        bool needed = f.Needs != nullptr;
+        bool present = needed && met.at(f.Needs);
+        if (!Flag(f.Key, f.OnByDefault && present))
+            continue;
+        if (needed && !present)
+            Fail(Where(f.Key), f.Missing);
+        o |= f.Bit;
     }
+    if (o & soNumberedFolder)
+        CheckNumberedPattern();
+    return o;
+}
 
-    if (flag("uninstall", false)) {
-        o |= soUninstall;
-        if (!has("uninstallfolder") || get("uninstallfolder").Value.empty())
-            Fail(where("uninstall"), "Uninstall needs UninstallFolder (where the uninstall record is written)");
+void TLoader::CheckNumberedPattern() const
+{
+    // The setup formats this pattern with one integer: anything but one
+    // %d (or %i, %u) and literal %% would make it read garbage.
+    const std::string& pat = StringLines.count(21) ? StringLines.at(21) : std::string();
+    int ints = 0;
+    bool bad = pat.empty();
+    for (size_t i = 0; i < pat.size(); ++i) {
+        if (pat[i] != '%')
+            continue;
+        if (i + 1 < pat.size() && pat[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < pat.size() && std::string("-+ 0#123456789").find(pat[j]) != std::string::npos)
+            ++j;
+        if (j < pat.size() && (pat[j] == 'd' || pat[j] == 'i' || pat[j] == 'u'))
+            ++ints;
+        else
+            bad = true;
+        i = j;
     }
-    h.UninstallFolder = text("uninstallfolder");
-    h.UninstallIcon = text("uninstallicon");
-    h.AfterUninstall = text("afteruninstall");
-    h.AfterUninstallParamString = text("afteruninstallparams");
+    if (bad || ints != 1)
+        Fail(Where("numberedfolder"),
+             "NumberedFolder needs the string NumberedFolderPattern with exactly one %d, such as \"Copy %d\"");
+}
 
-    if (has("filedate")) {
+// The date the files get; answers whether it is to be the build's date
+// (set once every input file is known).
+bool TLoader::ReadDates()
+{
+    TSXHeaderSL& h = P.Header;
+    if (Has("filedate")) {
         double d;
-        const TLine& l = get("filedate");
+        const TLine& l = Get("filedate");
         char* end = nullptr;
         double num = std::strtod(l.Value.c_str(), &end);
         if (ParseDateTime(l.Value, d))
@@ -664,38 +715,43 @@ void TLoader::Finish()
         else
             Fail(l.Where, "FileDate: expected YYYY-MM-DD HH:MM:SS (or a day number)");
     }
-    h.StampDate = flag("stampdate", false);
-    // No date given: the build's date, which is set below, once every input
-    // file is known.
-    bool dateFromInputs = (h.StampDate || flag("keepcopy", false)) && !has("filedate");
-    h.KeepCopy = flag("keepcopy", false);
-    h.CopyPath = text("copypath");
-    h.CopyKey = text("copykey");
+    h.StampDate = Flag("stampdate", false);
+    bool dateFromInputs = (h.StampDate || Flag("keepcopy", false)) && !Has("filedate");
+    h.KeepCopy = Flag("keepcopy", false);
+    h.CopyPath = TextOf("copypath");
+    h.CopyKey = TextOf("copykey");
     if (h.KeepCopy && (h.CopyPath.empty() || h.CopyKey.empty()))
-        Fail(where("keepcopy"), "KeepCopy needs CopyPath and CopyKey");
-    if (flag("silent", false))
-        o |= soSilent;
-    if (flag("nofinalmessage", false))
-        o |= soNoFinalMessage;
-    if (has("dialoglibrary") && !get("dialoglibrary").Value.empty()) {
-        P.DialogLibrary = ExistingFile(get("dialoglibrary"), get("dialoglibrary").Value);
+        Fail(Where("keepcopy"), "KeepCopy needs CopyPath and CopyKey");
+    return dateFromInputs;
+}
+
+// The files the builder reads besides the project's own: libraries, icon,
+// stub, and where the setup goes.
+void TLoader::ReadInputsAndOutput(uint16_t& o)
+{
+    if (Has("dialoglibrary") && !Get("dialoglibrary").Value.empty()) {
+        P.DialogLibrary = ExistingFile(Get("dialoglibrary"), Get("dialoglibrary").Value);
         o |= soDialogLibrary;
     }
-    if (has("clientlibrary") && !get("clientlibrary").Value.empty()) {
-        P.ClientLibrary = ExistingFile(get("clientlibrary"), get("clientlibrary").Value);
+    if (Has("clientlibrary") && !Get("clientlibrary").Value.empty()) {
+        P.ClientLibrary = ExistingFile(Get("clientlibrary"), Get("clientlibrary").Value);
         o |= soClientLibrary;
     }
-    if (has("compressionlevel"))
-        P.CompressionLevel = Int(get("compressionlevel"), 1, 9);
-    if (has("icon") && !get("icon").Value.empty())
-        P.Icon = ExistingFile(get("icon"), get("icon").Value);
-    if (has("output") && !get("output").Value.empty())
-        P.Output = Resolve(get("output").Value, get("output"));
-    if (has("stub") && !get("stub").Value.empty())
-        P.Stub = ExistingFile(get("stub"), get("stub").Value);
+    if (Has("compressionlevel"))
+        P.CompressionLevel = Int(Get("compressionlevel"), 1, 9);
+    if (Has("icon") && !Get("icon").Value.empty())
+        P.Icon = ExistingFile(Get("icon"), Get("icon").Value);
+    if (Has("output") && !Get("output").Value.empty())
+        P.Output = Resolve(Get("output").Value, Get("output"));
+    if (Has("stub") && !Get("stub").Value.empty())
+        P.Stub = ExistingFile(Get("stub"), Get("stub").Value);
+}
 
-    if (has("componentinf") && !get("componentinf").Value.empty()) {
-        std::string inf = ReadTextFile(get("componentinf"), get("componentinf").Value);
+void TLoader::ReadComponentInf()
+{
+    TSXHeaderSL& h = P.Header;
+    if (Has("componentinf") && !Get("componentinf").Value.empty()) {
+        std::string inf = ReadTextFile(Get("componentinf"), Get("componentinf").Value);
         size_t pos = 0;
         while (pos < inf.size()) {
             size_t eol = inf.find('\n', pos);
@@ -704,7 +760,7 @@ void TLoader::Finish()
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
             if (line.size() > 0xFFFF)
-                Fail(get("componentinf").Where, "a component INF line is longer than 65535 bytes");
+                Fail(Get("componentinf").Where, "a component INF line is longer than 65535 bytes");
             h.ComponentInf.push_back(line);
         }
     }
@@ -713,7 +769,7 @@ void TLoader::Finish()
     // The INF text is read by the setup only at run time: what it would
     // misread is reported now, as warnings ("comp.inf:3: ...").
     if (!h.Components.empty()) {
-        std::string label = has("componentinf") ? get("componentinf").Value : FileLabel + ": ComponentInf";
+        std::string label = Has("componentinf") ? Get("componentinf").Value : FileLabel + ": ComponentInf";
         for (const std::string& problem : CheckComponentInf(h.ComponentInf, h.Components)) {
             if (problem.compare(0, 5, "line ") == 0)
                 P.Warnings.push_back(label + ":" + problem.substr(5));
@@ -722,26 +778,25 @@ void TLoader::Finish()
         }
     }
 
-    // The setup script travels as a file of the archive.
-    if (has("script") && !get("script").Value.empty()) {
-        int idx = -1;
-        AddFiles(get("script"), get("script").Value, true, &idx);
-        h.ScriptFileIndex = static_cast<int16_t>(idx);
-    }
+}
+
+void TLoader::AddUninstaller(uint16_t o)
+{
+    TSXHeaderSL& h = P.Header;
     // The uninstaller goes where the uninstall registration expects it. A
     // project that registers for uninstall and names none gets the one the
     // builder finds (UninstallerWanted); "none" leaves it out on purpose.
-    std::string uninstaller = has("uninstaller") ? Lower(Trim(get("uninstaller").Value)) : std::string();
+    std::string uninstaller = Has("uninstaller") ? Lower(Trim(Get("uninstaller").Value)) : std::string();
     if (uninstaller == "none") {
         if (o & soUninstall)
-            P.Warnings.push_back(get("uninstaller").Where +
+            P.Warnings.push_back(Get("uninstaller").Where +
                                  ": Uninstaller=none: the setup registers the product for uninstall without "
                                  "ovUninst.exe; its entry cannot be removed unless ovUninst.exe is installed in \"" +
                                  SXUninstallerFolder + "\" by other means");
     } else if (uninstaller.empty()) {
         P.UninstallerWanted = (o & soUninstall) != 0;
     } else {
-        const TLine& l = get("uninstaller");
+        const TLine& l = Get("uninstaller");
         std::string path = ExistingFile(l, l.Value);
         int folder = -1;
         for (size_t i = 0; i < h.Folders.size(); ++i)
@@ -760,6 +815,11 @@ void TLoader::Finish()
         P.Files.push_back(std::move(s));
         FileWhere.push_back(l.Where);
     }
+}
+
+void TLoader::CheckFiles()
+{
+    TSXHeaderSL& h = P.Header;
     // The same name twice in one folder: the later file overwrites the
     // earlier one at install time.
     std::map<std::pair<int, std::string>, size_t> seen;
@@ -780,6 +840,28 @@ void TLoader::Finish()
     for (const TArchiveSource& s : P.Files)
         if (s.FolderIndex >= 0 && static_cast<size_t>(s.FolderIndex) >= h.Folders.size())
             Fail(FileLabel, "a file refers to a folder that does not exist");
+}
+
+void TLoader::Finish()
+{
+    TSXHeaderSL& h = P.Header;
+    uint16_t o = ReadOptions();
+    h.UninstallFolder = TextOf("uninstallfolder");
+    h.UninstallIcon = TextOf("uninstallicon");
+    h.AfterUninstall = TextOf("afteruninstall");
+    h.AfterUninstallParamString = TextOf("afteruninstallparams");
+    bool dateFromInputs = ReadDates();
+    ReadInputsAndOutput(o);
+    ReadComponentInf();
+
+    // The setup script travels as a file of the archive.
+    if (Has("script") && !Get("script").Value.empty()) {
+        int idx = -1;
+        AddFiles(Get("script"), Get("script").Value, true, &idx);
+        h.ScriptFileIndex = static_cast<int16_t>(idx);
+    }
+    AddUninstaller(o);
+    CheckFiles();
     h.Options = o;
     if (dateFromInputs) {
         std::vector<std::string> inputs = {P.FileName, P.DialogLibrary, P.ClientLibrary, P.Icon};

@@ -161,15 +161,18 @@ private:
     Clock::time_point Start, Last;
 };
 
-}  // namespace
+// What the command line asks for.
+struct TCommand {
+    std::string Project, Output, Stub, Dump, List, Password;
+    std::vector<std::string> Overrides;
+    bool ArchiveOnly = false, Quiet = false, Verify = false, Plan = false;
+    TSignOptions Sign;
+    int Threads = 0;
+};
 
-int main(int argc, char** argv)
+// Reads the options; answers -1 to go on, else the exit code (usage shown).
+int ParseCommandLine(int argc, char** argv, TCommand& c)
 {
-    std::string project, output, stub, dump, list, password;
-    std::vector<std::string> overrides;
-    bool archiveOnly = false, quiet = false, verify = false, plan = false;
-    TSignOptions sign;
-    int threads = 0;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](const char* what) -> std::string {
@@ -179,129 +182,151 @@ int main(int argc, char** argv)
             }
             return argv[++i];
         };
-        if (a == "-o" || a == "--output") output = value("a file name");
-        else if (a == "--archive-only") archiveOnly = true;
-        else if (a == "--quiet" || a == "-q") quiet = true;
-        else if (a == "--stub") stub = value("a file name");
-        else if (a == "--set") overrides.push_back(value("Section.Key=Value"));
-        else if (a == "--silent") overrides.push_back("Setup.Silent=yes");
-        else if (a == "--threads") threads = std::atoi(value("a number").c_str());
-        else if (a == "--dump") dump = value("a file name");
-        else if (a == "--list") list = value("a file name");
-        else if (a == "--verify") verify = true;
-        else if (a == "--plan") plan = true;
-        else if (a == "--sign-cert") sign.Certificate = value("a certificate file");
-        else if (a == "--sign-key") sign.Key = value("a key file");
-        else if (a == "--sign-pass-file") sign.PasswordFile = value("a file name");
-        else if (a == "--timestamp-url") sign.TimestampUrl = value("a URL");
-        else if (a == "--password") password = value("a password");
+        if (a == "-o" || a == "--output") c.Output = value("a file name");
+        else if (a == "--archive-only") c.ArchiveOnly = true;
+        else if (a == "--quiet" || a == "-q") c.Quiet = true;
+        else if (a == "--stub") c.Stub = value("a file name");
+        else if (a == "--set") c.Overrides.push_back(value("Section.Key=Value"));
+        else if (a == "--silent") c.Overrides.push_back("Setup.Silent=yes");
+        else if (a == "--threads") c.Threads = std::atoi(value("a number").c_str());
+        else if (a == "--dump") c.Dump = value("a file name");
+        else if (a == "--list") c.List = value("a file name");
+        else if (a == "--verify") c.Verify = true;
+        else if (a == "--plan") c.Plan = true;
+        else if (a == "--sign-cert") c.Sign.Certificate = value("a certificate file");
+        else if (a == "--sign-key") c.Sign.Key = value("a key file");
+        else if (a == "--sign-pass-file") c.Sign.PasswordFile = value("a file name");
+        else if (a == "--timestamp-url") c.Sign.TimestampUrl = value("a URL");
+        else if (a == "--password") c.Password = value("a password");
         else if (a == "-h" || a == "--help") { std::fputs(kUsage, stdout); return 0; }
         else if (!a.empty() && a[0] == '-') { std::fprintf(stderr, "sxbuild: unknown option %s\n%s", a.c_str(), kUsage); return 2; }
-        else if (project.empty()) project = a;
+        else if (c.Project.empty()) c.Project = a;
         else { std::fprintf(stderr, "sxbuild: more than one project named\n%s", kUsage); return 2; }
     }
+    return -1;
+}
 
-    if (!list.empty()) {
-        try {
-            std::string text;
-            bool ok = ListArchive(ReadArchiveFile(list), text);
-            std::fputs(text.c_str(), stdout);
-            return ok ? 0 : 1;
-        } catch (const Exception& e) {
-            return Fail(e.message());
-        } catch (const std::exception& e) {
-            return Fail(e.what());
-        }
-    }
-    if (!dump.empty()) {
-        if (!project.empty())
-            return Fail("--dump takes no project");
-        try {
-            std::string text;
-            bool ok = DumpFile(dump, text, verify, password);
-            std::fputs(text.c_str(), stdout);
-            return ok ? 0 : 1;
-        } catch (const Exception& e) {
-            return Fail(e.message());
-        } catch (const std::exception& e) {
-            return Fail(e.what());
-        }
-    }
-    if (project.empty()) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
-    if ((!sign.PasswordFile.empty() || !sign.TimestampUrl.empty()) && !sign.Enabled()) {
-        std::fprintf(stderr, "sxbuild: --sign-pass-file and --timestamp-url need --sign-cert and --sign-key\n");
-        return 2;
-    }
-    if (sign.Enabled() && (archiveOnly || plan)) {
-        std::fprintf(stderr, "sxbuild: only a setup program is signed (not with --archive-only or --plan)\n");
-        return 2;
-    }
-
+// Runs one step of the command; an exception becomes the error message and
+// exit code 1.
+template <typename F>
+int Guarded(F step)
+{
     try {
-        TProject p = LoadProject(project, overrides);
-        if (p.UninstallerWanted) {
-            std::string guessStub = !stub.empty() ? stub : (!p.Stub.empty() ? p.Stub : FindStub(argv[0]));
-            std::string uninstaller = FindUninstaller(argv[0], guessStub);
-            if (uninstaller.empty())
-                return Fail(project + ": the product is registered for uninstall (Uninstall=yes), but ovUninst.exe "
-                                      "was not found beside sxbuild or the stub; name it with Uninstaller=PATH, or "
-                                      "leave it out with Uninstaller=none");
-            overrides.push_back("Setup.Uninstaller=" + uninstaller);
-            p = LoadProject(project, overrides);
-        }
-        if (!quiet)
-            for (const std::string& w : p.Warnings)
-                std::fprintf(stderr, "sxbuild: warning: %s\n", w.c_str());
-        if (plan) {
-            std::fputs(MakePlan(p).c_str(), stdout);
-            return 0;
-        }
-        TBuildOptions o;
-        o.ArchiveOnly = archiveOnly;
-        o.Threads = threads;
-        o.Output = output;
-        if (o.Output.empty())
-            o.Output = p.Output;
-        if (o.Output.empty()) {
-            fs::path out(project);
-            out.replace_extension(archiveOnly ? ".sxa" : ".exe");
-            o.Output = out.string();
-        }
-        if (!archiveOnly) {
-            o.Stub = !stub.empty() ? stub : (!p.Stub.empty() ? p.Stub : FindStub(argv[0]));
-        }
-        if (sign.Enabled()) {
-            CheckSignOptions(sign);  // before the long part of the work
-            o.Sign = [&](const std::string& in, const std::string& out) { SignFile(sign, in, out); };
-        }
-        // Only a terminal on both outputs shows the line: a log or pipe never
-        // receives it.
-        TProgress progress(!quiet && SX_ISATTY(1) && SX_ISATTY(2));
-        o.Progress = [&](int64_t done, int64_t total, int files, int count) {
-            progress.Update(done, total, files, count);
-        };
-        auto t0 = std::chrono::steady_clock::now();
-        TBuildResult r;
-        try {
-            r = BuildSetup(p, o);
-        } catch (...) {
-            progress.End();
-            throw;
-        }
-        progress.End();
-        double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        if (!quiet)
-            std::printf("%s: %d files, %.1f MB in, archive %.1f MB, %s %.1f MB, %.2f s\n", o.Output.c_str(),
-                        r.FileCount, r.SourceBytes / 1048576.0, r.ArchiveBytes / 1048576.0,
-                        archiveOnly ? "written" : (sign.Enabled() ? "signed setup" : "setup"),
-                        r.OutputBytes / 1048576.0, secs);
-        return 0;
+        return step();
     } catch (const Exception& e) {
         return Fail(e.message());
     } catch (const std::exception& e) {
         return Fail(e.what());
     }
+}
+
+// --list and --dump: the text on standard output; 1 when the file is not sound.
+int Inspect(const TCommand& c)
+{
+    return Guarded([&] {
+        std::string text;
+        bool ok = !c.List.empty() ? ListArchive(ReadArchiveFile(c.List), text)
+                                  : DumpFile(c.Dump, text, c.Verify, c.Password);
+        std::fputs(text.c_str(), stdout);
+        return ok ? 0 : 1;
+    });
+}
+
+// The project with its overrides; one that registers for uninstall and names
+// no uninstaller gets the one found beside sxbuild or the stub.
+TProject LoadWithUninstaller(TCommand& c, const char* argv0)
+{
+    TProject p = LoadProject(c.Project, c.Overrides);
+    if (!p.UninstallerWanted)
+        return p;
+    std::string guessStub = !c.Stub.empty() ? c.Stub : (!p.Stub.empty() ? p.Stub : FindStub(argv0));
+    std::string uninstaller = FindUninstaller(argv0, guessStub);
+    if (uninstaller.empty())
+        throw Exception(c.Project + ": the product is registered for uninstall (Uninstall=yes), but ovUninst.exe "
+                                       "was not found beside sxbuild or the stub; name it with Uninstaller=PATH, or "
+                                       "leave it out with Uninstaller=none");
+    c.Overrides.push_back("Setup.Uninstaller=" + uninstaller);
+    return LoadProject(c.Project, c.Overrides);
+}
+
+// Builds the setup (or archive) of a loaded project and prints the summary.
+int Build(const TCommand& c, const TProject& p, const char* argv0)
+{
+    TBuildOptions o;
+    o.ArchiveOnly = c.ArchiveOnly;
+    o.Threads = c.Threads;
+    o.Output = !c.Output.empty() ? c.Output : p.Output;
+    if (o.Output.empty()) {
+        fs::path out(c.Project);
+        out.replace_extension(c.ArchiveOnly ? ".sxa" : ".exe");
+        o.Output = out.string();
+    }
+    if (!c.ArchiveOnly)
+        o.Stub = !c.Stub.empty() ? c.Stub : (!p.Stub.empty() ? p.Stub : FindStub(argv0));
+    if (c.Sign.Enabled()) {
+        CheckSignOptions(c.Sign);  // before the long part of the work
+        o.Sign = [&](const std::string& in, const std::string& out) { SignFile(c.Sign, in, out); };
+    }
+    // Only a terminal on both outputs shows the line: a log or pipe never
+    // receives it.
+    TProgress progress(!c.Quiet && SX_ISATTY(1) && SX_ISATTY(2));
+    o.Progress = [&](int64_t done, int64_t total, int files, int count) { progress.Update(done, total, files, count); };
+    auto t0 = std::chrono::steady_clock::now();
+    TBuildResult r;
+    try {
+        r = BuildSetup(p, o);
+    } catch (...) {
+        progress.End();
+        throw;
+    }
+    progress.End();
+    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (!c.Quiet)
+        std::printf("%s: %d files, %.1f MB in, archive %.1f MB, %s %.1f MB, %.2f s\n", o.Output.c_str(), r.FileCount,
+                    r.SourceBytes / 1048576.0, r.ArchiveBytes / 1048576.0,
+                    c.ArchiveOnly ? "written" : (c.Sign.Enabled() ? "signed setup" : "setup"),
+                    r.OutputBytes / 1048576.0, secs);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    TCommand c;
+    int parsed = ParseCommandLine(argc, argv, c);
+    if (parsed >= 0)
+        return parsed;
+
+    if (!c.List.empty())
+        return Inspect(c);
+    if (!c.Dump.empty()) {
+        if (!c.Project.empty())
+            return Fail("--dump takes no project");
+        return Inspect(c);
+    }
+    if (c.Project.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if ((!c.Sign.PasswordFile.empty() || !c.Sign.TimestampUrl.empty()) && !c.Sign.Enabled()) {
+        std::fprintf(stderr, "sxbuild: --sign-pass-file and --timestamp-url need --sign-cert and --sign-key\n");
+        return 2;
+    }
+    if (c.Sign.Enabled() && (c.ArchiveOnly || c.Plan)) {
+        std::fprintf(stderr, "sxbuild: only a setup program is signed (not with --archive-only or --plan)\n");
+        return 2;
+    }
+
+    return Guarded([&] {
+        TProject p = LoadWithUninstaller(c, argv[0]);
+        if (!c.Quiet)
+            for (const std::string& w : p.Warnings)
+                std::fprintf(stderr, "sxbuild: warning: %s\n", w.c_str());
+        if (c.Plan) {
+            std::fputs(MakePlan(p).c_str(), stdout);
+            return 0;
+        }
+        return Build(c, p, argv[0]);
+    });
 }
