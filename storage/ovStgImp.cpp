@@ -137,7 +137,8 @@ int32_t TStgWriter::AddEntry(const std::string& name, TStream& source, int64_t c
     int32_t stored;
     {
         EnableZipCompression();
-        TPipedFile piped(nullptr, new TConnectedStream(*Stream, offset), FilterFlags, true, Password);
+        TPipedFile piped(nullptr, std::unique_ptr<TStream>(new TConnectedStream(*Stream, offset)), FilterFlags,
+                         Password);
         piped.OpenWrite();
         std::vector<uint8_t> buffer(static_cast<size_t>(std::max<int64_t>(1, std::min<int64_t>(count, kStgCopyPiece))));
         int64_t done = 0;

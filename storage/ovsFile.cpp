@@ -62,14 +62,12 @@ bool StgRenameFile(const std::string& oldName, const std::string& newName)
 
 // ---- TPipedFile ----
 
-TPipedFile::TPipedFile(TovFileStg* container, TStream* window, uint8_t filterFlags, bool ownsStream,
+TPipedFile::TPipedFile(TovFileStg* container, std::unique_ptr<TStream> window, uint8_t filterFlags,
                        const std::string& password)
-    : Window(window), FContainer(container)
+    : Window(std::move(window)), FContainer(container)
 {
-    if (ownsStream)
-        OwnedWindow.reset(window);
     Window->Seek(0, soFromBeginning);
-    Pipeline.reset(new TPipeline(Window, filterFlags));
+    Pipeline.reset(new TPipeline(Window.get(), filterFlags));
     if (filterFlags & pfBlowfish)
         Pipeline->AddPasswordFilter<TBlowFishFilter>(password);
     if (filterFlags & pfScramble)
@@ -496,14 +494,8 @@ uint16_t TovFileStg::Extract(int32_t id, const std::string* fileName, TStream* t
         if (entry.DataOffset < 0 || entry.StoredSize < 0 ||
             static_cast<int64_t>(entry.DataOffset) + headerSize + entry.StoredSize > FileSize)
             throw EReadError("Damaged entry: its data lies outside the container file");
-        TStream* window = new TConnectedStream(*Stream, entry.DataOffset);
-        std::unique_ptr<TPipedFile> owner;
-        try {
-            owner.reset(new TPipedFile(this, window, FFilterFlags, true, Password));
-        } catch (...) {
-            delete window;
-            throw;
-        }
+        std::unique_ptr<TStream> window(new TConnectedStream(*Stream, entry.DataOffset));
+        std::unique_ptr<TPipedFile> owner(new TPipedFile(this, std::move(window), FFilterFlags, Password));
         piped = owner.get();
         OpenEntries.push_back(std::move(owner));
         FHeader.EntryHeaderSize = piped->HeaderSize();

@@ -28,7 +28,8 @@ class TovFileStg;
 // (pfScramble), zip (pfZip).
 class TPipedFile {
 public:
-    TPipedFile(TovFileStg* container, TStream* window, uint8_t filterFlags, bool ownsStream,
+    // window: the entry block's window onto the container file.
+    TPipedFile(TovFileStg* container, std::unique_ptr<TStream> window, uint8_t filterFlags,
                const std::string& password);
     ~TPipedFile();
     TPipedFile(const TPipedFile&) = delete;
@@ -58,8 +59,7 @@ public:
     TovFileStg* Container() const { return FContainer; }
 
 private:
-    std::unique_ptr<TStream> OwnedWindow;
-    TStream* Window;
+    std::unique_ptr<TStream> Window;
     std::unique_ptr<TPipeline> Pipeline;
     uint8_t Mode = 0;
     bool OpenFlag = false;

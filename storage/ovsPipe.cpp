@@ -57,7 +57,7 @@ void TConnectedStream::SetSize(int64_t newSize)
 
 // ---- TDataFilter ----
 
-TDataFilter::TDataFilter(TDataFilter* inner) : InnerFilter(inner) {}
+TDataFilter::TDataFilter(std::unique_ptr<TDataFilter> inner) : InnerFilter(std::move(inner)) {}
 
 TDataFilter::~TDataFilter()
 {
@@ -223,9 +223,11 @@ TPipeline::~TPipeline()
     Top.reset();
 }
 
-void TPipeline::Attach(TDataFilter* filter)
+void TPipeline::Attach(std::unique_ptr<TDataFilter> owned) noexcept
 {
-    Top.reset(filter);
+    TDataFilter* filter = owned.get();
+    filter->InnerFilter = std::move(Top);
+    Top = std::move(owned);
     filter->OnWriteHeader = {&TPipeline::WriteHeaderProc, this};
     filter->OnReadHeader = {&TPipeline::ReadHeaderProc, this};
     List.push_back(filter);

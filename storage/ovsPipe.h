@@ -56,8 +56,9 @@ class TDataFilter : public TStream {
 public:
     static const int32_t kFilterHeaderSize = 8;
 
-    // Takes ownership of inner (may be null for the source filter).
-    explicit TDataFilter(TDataFilter* inner);
+    // inner: the filter beneath (none for the source filter, or when a
+    // pipeline links the filter in).
+    explicit TDataFilter(std::unique_ptr<TDataFilter> inner = nullptr);
     ~TDataFilter() override;
 
     // Reads from the inner filter (none: 0 bytes) and counts the bytes read.
@@ -95,6 +96,8 @@ public:
     THeaderEvent OnReadHeader;
 
 protected:
+    friend class TPipeline;
+
     // Close for destructors: never throws (a failure there cannot be reported).
     void CloseQuietly() noexcept;
 
@@ -112,7 +115,7 @@ protected:
 // Its header holds DataSize = StoredSize = the number of data bytes.
 class TSourceFilter : public TDataFilter {
 public:
-    TSourceFilter() : TDataFilter(nullptr) {}
+    TSourceFilter() = default;
     ~TSourceFilter() override;
     void SetWindow(TStream* window) { Window = window; }
     TStream* GetWindow() const { return Window; }
@@ -142,12 +145,15 @@ public:
     TPipeline& operator=(const TPipeline&) = delete;
 
     // Creates a T over the current top filter and makes it the top filter.
+    // When T cannot be created the chain stays as it was.
     template <class T>
     T* AddFilter()
     {
-        T* filter = new T(Top.release());
-        Attach(filter);
-        return filter;
+        List.reserve(List.size() + 1);
+        std::unique_ptr<T> filter(new T(nullptr));
+        T* result = filter.get();
+        Attach(std::move(filter));
+        return result;
     }
     // AddFilter, then SetPassword(password) on the new filter.
     template <class T>
@@ -177,7 +183,8 @@ public:
     bool IsOpen() const { return OpenFlag; }
 
 private:
-    void Attach(TDataFilter* filter);
+    // Puts filter on top of the chain; never fails (List has room).
+    void Attach(std::unique_ptr<TDataFilter> filter) noexcept;
     int IndexOf(const TDataFilter* filter) const;
     void HeaderIO(TDataFilter* filter, uint8_t* header, bool write);
     static void WriteHeaderProc(void* owner, TDataFilter* filter, uint8_t* header);
