@@ -3,6 +3,7 @@
 #include "ovBlowFish.h"
 #include "ovsClass.h"
 #include "ovsZIP.h"
+#include "ovText.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,22 +11,6 @@
 #include <cstring>
 
 namespace {
-
-bool SameTextIgnoringCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<unsigned char>(x - 32);
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<unsigned char>(y - 32);
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -427,7 +412,7 @@ uint16_t TovFileStg::FindFirst(const TStgSearchFilter* filter, TStgSearchRec& re
         const TStgEntry& e = FDirectory[i].second;
         if (context->HasFilter) {
             const TStgSearchFilter& f = context->Filter;
-            if (!f.Name.empty() && !SameTextIgnoringCase(f.Name, FDirectory[i].first))
+            if (!f.Name.empty() && !SameTextAscii(f.Name, FDirectory[i].first))
                 continue;
             if ((e.Attributes & f.Mask) == 0)
                 continue;

@@ -1,26 +1,9 @@
 #include "ovsPipe.h"
 
+#include "ovStgDef.h"
+
 #include <algorithm>
 #include <cstring>
-
-namespace {
-
-inline void PutLE32(uint8_t* p, int32_t v)
-{
-    uint32_t u = static_cast<uint32_t>(v);
-    p[0] = uint8_t(u);
-    p[1] = uint8_t(u >> 8);
-    p[2] = uint8_t(u >> 16);
-    p[3] = uint8_t(u >> 24);
-}
-
-inline int32_t GetLE32(const uint8_t* p)
-{
-    return static_cast<int32_t>(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-                                (uint32_t(p[3]) << 24));
-}
-
-}  // namespace
 
 // ---- TConnectedStream ----
 
@@ -77,14 +60,14 @@ void TDataFilter::CloseQuietly() noexcept
 
 void TDataFilter::GetHeader(uint8_t* header) const
 {
-    PutLE32(header, DataSize);
-    PutLE32(header + 4, StoredSize);
+    StgPutLE32(header, DataSize);
+    StgPutLE32(header + 4, StoredSize);
 }
 
 void TDataFilter::SetHeader(const uint8_t* header)
 {
-    DataSize = GetLE32(header);
-    StoredSize = GetLE32(header + 4);
+    DataSize = StgGetLE32(header);
+    StoredSize = StgGetLE32(header + 4);
 }
 
 int32_t TDataFilter::Read(void* buffer, int32_t count)
