@@ -499,6 +499,12 @@ uint16_t TovFileStg::Extract(int32_t id, const std::string* fileName, TStream* t
                          ? "the stored data end before the size the entry's headers announce"
                          : e.message();
         code = stgErrExtract;
+    } catch (const Exception& e) {
+        // A file that cannot be created or written says why.
+        FLastError = DescribeError(e);
+        if (FLastError.empty())
+            FLastError = "Extraction failed";
+        code = stgErrExtract;
     } catch (const std::exception& e) {
         FLastError = e.what();
         if (FLastError.empty())

@@ -128,10 +128,10 @@ int OpenContainer(TovFileStg& stg, const std::string& file, const std::string& p
         code = stg.Open(file, password);
     } catch (const EFOpenError& e) {
         // Containers are opened exclusively for reading and writing.
-        Say(e.message() + " (it is opened for reading and writing: locked by another program, or read-only?)");
+        Say(DescribeError(e) + " (it is opened for reading and writing: locked by another program, or read-only?)");
         return kExitError;
     } catch (const Exception& e) {
-        Say(e.message());
+        Say(DescribeError(e));
         return kExitError;
     }
     if (code == stgErrNotStorage) {
@@ -180,7 +180,7 @@ int Create(const Options& o)
         for (size_t i = 1; i < o.Positional.size(); ++i)
             CollectFiles(o.Positional[i], files);
     } catch (const Exception& e) {
-        Say(e.message());
+        Say(DescribeError(e));
         return kExitMissing;
     }
     // The container itself is never one of its inputs (a folder taken whole
@@ -244,7 +244,7 @@ int Create(const Options& o)
         }
         writer.Commit();
     } catch (const Exception& e) {
-        Say(e.message());
+        Say(DescribeError(e));
         return kExitError;
     }
     std::printf("%s: %u entries\n", out.c_str(), unsigned(files.size()));
@@ -372,10 +372,10 @@ int Delete(const Options& o)
     try {
         marked = StgMarkDeleted(file, o.Positional[1]);
     } catch (const EFOpenError& e) {
-        Say(e.message());
+        Say(DescribeError(e));
         return kExitError;
     } catch (const Exception& e) {
-        Say(e.message());
+        Say(DescribeError(e));
         return kExitNotStorage;
     }
     if (marked == 0) {

@@ -208,7 +208,7 @@ int main(int argc, char** argv)
             std::fputs(text.c_str(), stdout);
             return ok ? 0 : 1;
         } catch (const Exception& e) {
-            return Fail(e.message());
+            return Fail(DescribeError(e));
         } catch (const std::exception& e) {
             return Fail(e.what());
         }
@@ -222,7 +222,7 @@ int main(int argc, char** argv)
             std::fputs(text.c_str(), stdout);
             return ok ? 0 : 1;
         } catch (const Exception& e) {
-            return Fail(e.message());
+            return Fail(DescribeError(e));
         } catch (const std::exception& e) {
             return Fail(e.what());
         }
@@ -300,7 +300,7 @@ int main(int argc, char** argv)
                         r.OutputBytes / 1048576.0, secs);
         return 0;
     } catch (const Exception& e) {
-        return Fail(e.message());
+        return Fail(DescribeError(e));
     } catch (const std::exception& e) {
         return Fail(e.what());
     }
