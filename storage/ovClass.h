@@ -29,11 +29,12 @@ private:
 };
 
 // The system's text for an error code, without a trailing period or line end
-// (ovStreamWin32.cpp / ovStreamPosix.cpp).
+// (ovErrorTextWin32.cpp / ovErrorTextPosix.cpp).
 std::string SystemErrorText(uint32_t code);
 // For the tools' output: the message, and after it, when the system said why,
 // " (system error 32: <its text>)". The setup program shows message() alone.
 std::string DescribeError(const Exception& e);
+std::string DescribeError(const std::string& message, uint32_t systemCode);
 
 // The silent abort: carries no message and is never shown.
 class EAbort : public Exception {

@@ -158,11 +158,3 @@ int64_t TReadOnlyMemoryStream::Seek(int64_t offset, int origin)
         Position = 0;
     return Position;
 }
-
-std::string DescribeError(const Exception& e)
-{
-    if (!e.SystemCode())
-        return e.message();
-    return FormatText("%s (system error %u: %s)", e.message().c_str(), static_cast<unsigned>(e.SystemCode()),
-                      SystemErrorText(e.SystemCode()).c_str());
-}

@@ -2,7 +2,6 @@
 #include "ovStream.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -95,12 +94,4 @@ bool FileExists(const std::string& fileName)
 {
     struct stat st;
     return ::stat(fileName.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::string SystemErrorText(uint32_t code)
-{
-    std::string text = std::strerror(static_cast<int>(code));
-    while (!text.empty() && (text.back() == '.' || text.back() == '\n'))
-        text.pop_back();
-    return text;
 }

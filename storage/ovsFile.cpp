@@ -464,6 +464,7 @@ uint16_t TovFileStg::ExtractEntryToStream(int32_t id, TStream& target)
 uint16_t TovFileStg::Extract(int32_t id, const std::string* fileName, TStream* target)
 {
     FLastError.clear();
+    FLastSystemCode = 0;
     int index = FindIndexById(id);
     if (index < 0)
         return stgErrNoId;
@@ -500,8 +501,9 @@ uint16_t TovFileStg::Extract(int32_t id, const std::string* fileName, TStream* t
                          : e.message();
         code = stgErrExtract;
     } catch (const Exception& e) {
-        // A file that cannot be created or written says why.
-        FLastError = DescribeError(e);
+        // A file that cannot be created or written: the system's code says why.
+        FLastError = e.message();
+        FLastSystemCode = e.SystemCode();
         if (FLastError.empty())
             FLastError = "Extraction failed";
         code = stgErrExtract;

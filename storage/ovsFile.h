@@ -104,6 +104,8 @@ public:
     uint8_t FilterFlags() const { return FFilterFlags; }
     // The message of the last extraction failure (empty after a success).
     const std::string& LastError() const { return FLastError; }
+    // The system's error code of that failure, or 0.
+    uint32_t LastSystemCode() const { return FLastSystemCode; }
 
     // True when the password (cut to 16 characters) matches the header's check block.
     static bool CheckPassword(const TStgHeader& header, const std::string& password);
@@ -138,6 +140,7 @@ private:
     std::unique_ptr<TFileStream> Stream;
     int64_t FileSize = 0;
     std::string FLastError;
+    uint32_t FLastSystemCode = 0;
 };
 
 // Platform helpers of the container (ovsFilePosix.cpp / ovsFileWin32.cpp).

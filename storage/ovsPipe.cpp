@@ -206,14 +206,14 @@ TPipeline::~TPipeline()
     Top.reset();
 }
 
-void TPipeline::Attach(std::unique_ptr<TDataFilter> owned) noexcept
+void TPipeline::Attach(std::unique_ptr<TDataFilter> owned)
 {
     TDataFilter* filter = owned.get();
+    List.push_back(filter);  // the one step that can fail comes first
     filter->InnerFilter = std::move(Top);
     Top = std::move(owned);
     filter->OnWriteHeader = {&TPipeline::WriteHeaderProc, this};
     filter->OnReadHeader = {&TPipeline::ReadHeaderProc, this};
-    List.push_back(filter);
     FDataStart = HeaderOffset(static_cast<int>(List.size()) - 1);
 }
 

@@ -56,9 +56,10 @@ class TDataFilter : public TStream {
 public:
     static const int32_t kFilterHeaderSize = 8;
 
-    // inner: the filter beneath (none for the source filter, or when a
-    // pipeline links the filter in).
-    explicit TDataFilter(std::unique_ptr<TDataFilter> inner = nullptr);
+    // A pipeline links the filters it makes itself (TPipeline::AddFilter).
+    TDataFilter() = default;
+    // inner: the filter beneath.
+    explicit TDataFilter(std::unique_ptr<TDataFilter> inner);
     ~TDataFilter() override;
 
     // Reads from the inner filter (none: 0 bytes) and counts the bytes read.
@@ -149,11 +150,9 @@ public:
     template <class T>
     T* AddFilter()
     {
-        List.reserve(List.size() + 1);
-        std::unique_ptr<T> filter(new T(nullptr));
-        T* result = filter.get();
-        Attach(std::move(filter));
-        return result;
+        T* filter = new T;
+        Attach(std::unique_ptr<TDataFilter>(filter));
+        return filter;
     }
     // AddFilter, then SetPassword(password) on the new filter.
     template <class T>
@@ -183,8 +182,9 @@ public:
     bool IsOpen() const { return OpenFlag; }
 
 private:
-    // Puts filter on top of the chain; never fails (List has room).
-    void Attach(std::unique_ptr<TDataFilter> filter) noexcept;
+    // Puts filter on top of the chain; when that fails, the filter is
+    // destroyed and the chain stays as it was.
+    void Attach(std::unique_ptr<TDataFilter> filter);
     int IndexOf(const TDataFilter* filter) const;
     void HeaderIO(TDataFilter* filter, uint8_t* header, bool write);
     static void WriteHeaderProc(void* owner, TDataFilter* filter, uint8_t* header);

@@ -146,7 +146,7 @@ public:
     };
     static const TWriteHooks* WriteHooks;
 
-    explicit TZipFilter(std::unique_ptr<TDataFilter> inner);
+    TZipFilter();
     ~TZipFilter() override;
 
     void Open(uint8_t mode) override;

@@ -11,7 +11,7 @@
 
 const TZipFilter::TWriteHooks* TZipFilter::WriteHooks = nullptr;
 
-TZipFilter::TZipFilter(std::unique_ptr<TDataFilter> inner) : TDataFilter(std::move(inner)) {}
+TZipFilter::TZipFilter() = default;
 
 TZipFilter::~TZipFilter()
 {

@@ -38,9 +38,11 @@ public:
     ~TCountedFilter() override { ++gDestroyed; }
 };
 
-// A filter whose constructor fails after its base has taken the inner filter.
+// Filters whose constructor fails: over an inner filter its base has
+// already taken, or alone (as a pipeline makes them).
 class TFailingFilter : public TDataFilter {
 public:
+    TFailingFilter() { throw std::runtime_error("filter refused"); }
     explicit TFailingFilter(std::unique_ptr<TDataFilter> inner) : TDataFilter(std::move(inner))
     {
         throw std::runtime_error("filter refused");

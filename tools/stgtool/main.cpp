@@ -325,7 +325,7 @@ int Extract(const Options& o)
         uint16_t code = stg.ExtractEntry(item->second.Id, target);
         if (code != stgOk) {
             Say(FormatText("%s: entry %d (%s) not extracted: %s", o.Positional[0].c_str(), item->second.Id,
-                           name.c_str(), stg.LastError().c_str()));
+                           name.c_str(), DescribeError(stg.LastError(), stg.LastSystemCode()).c_str()));
             result = kExitEntryFailed;
         } else {
             std::printf("%s\n", target.c_str());
