@@ -9,6 +9,7 @@
 #include "sxHandles.h"
 #include "sxShell.h"
 #include "sxUtils.h"
+#include "ovText.h"
 
 #include <objbase.h>
 
@@ -30,17 +31,6 @@ const TMarker Markers[] = {
     {"-(dv)", TRegistryLine::raDeleteValue, TRegistryLine::rrNone},
 };
 const size_t MarkerLength = 5;
-
-// Blanks and control characters at both ends removed.
-std::string Trim(const std::string& text)
-{
-    size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
-    return text.substr(first, last - first);
-}
 
 bool StartsWithNoCase(const std::string& text, const char* prefix)
 {

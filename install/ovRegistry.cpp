@@ -169,7 +169,7 @@ void TRegistry::WriteData(const std::string& name, DWORD type, const void* data,
         rc = RegSetValueExA(CurrentKey, name.c_str(), 0, type, static_cast<const BYTE*>(data),
                             static_cast<DWORD>(size));
     if (rc != ERROR_SUCCESS)
-        throw ERegistryException(FormatText("Failed to set data for '%s'", name.c_str()));
+        throw ERegistryException(FormatText("Failed to set data for '%s'", name.c_str()), static_cast<uint32_t>(rc));
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value)
@@ -330,8 +330,10 @@ std::vector<std::string> TIniFile::ReadSections()
 
 void TIniFile::WriteString(const std::string& section, const std::string& name, const std::string& value)
 {
-    if (!WritePrivateProfileStringA(section.c_str(), name.c_str(), value.c_str(), Name.c_str()))
-        throw EIniFileException(FormatText("Unable to write to %s", Name.c_str()));
+    if (!WritePrivateProfileStringA(section.c_str(), name.c_str(), value.c_str(), Name.c_str())) {
+        const DWORD err = GetLastError();
+        throw EIniFileException(FormatText("Unable to write to %s", Name.c_str()), err);
+    }
 }
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& name, int32_t value)
@@ -341,8 +343,10 @@ void TIniFile::WriteInteger(const std::string& section, const std::string& name,
 
 void TIniFile::EraseSection(const std::string& section)
 {
-    if (!WritePrivateProfileStringA(section.c_str(), nullptr, nullptr, Name.c_str()))
-        throw EIniFileException(FormatText("Unable to write to %s", Name.c_str()));
+    if (!WritePrivateProfileStringA(section.c_str(), nullptr, nullptr, Name.c_str())) {
+        const DWORD err = GetLastError();
+        throw EIniFileException(FormatText("Unable to write to %s", Name.c_str()), err);
+    }
 }
 
 void TIniFile::DeleteKey(const std::string& section, const std::string& name)

@@ -4,6 +4,7 @@
 #include "sxCompRules.h"
 
 #include "ovClass.h"
+#include "ovText.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -15,16 +16,6 @@ std::string Lower(std::string text)
     for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
-}
-
-std::string Trim(const std::string& text)
-{
-    size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
-    return text.substr(first, last - first);
 }
 
 bool IsDecimal(const std::string& text)

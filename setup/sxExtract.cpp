@@ -418,8 +418,7 @@ int64_t TSXExtractor::DecodeFile(TStream& source, TStream& destination, const st
     if (!password.empty()) {
         std::unique_ptr<TBlowfish> cipher(new TBlowfish);
         cipher->SetKey(password);
-        decrypt.reset(new TDeCryptStream(cipher.get(), *input, entry.PlainSize));
-        cipher.release();  // owned by the stream now
+        decrypt.reset(new TDeCryptStream(std::move(cipher), *input, entry.PlainSize));
         input = decrypt.get();
     }
     if (entry.Compressed) {

@@ -31,27 +31,6 @@ extern const char* const SXStorageResourceName;  // "SX_STORAGE"
 // The cannot-write message, as stored (with \n markers), one %s for the path.
 extern const char* const SXCannotWriteText;
 
-// The string-table roles read by the steps.
-enum TSXStringIndex : int {
-    sxsSetupName = 0,
-    sxsProductName = 1,
-    sxsWelcomeCaption = 2,
-    sxsWelcomeText = 3,
-    sxsProgressText = 4,
-    sxsFolderCaption = 5,
-    sxsFolderPrompt = 6,
-    sxsExitQuestion = 8,
-    sxsPasswordCaption = 9,
-    sxsPasswordPrompt = 10,
-    sxsWrongPassword = 11,
-    sxsYes = 12,
-    sxsNo = 13,
-    sxsCancel = 14,
-    sxsOK = 15,
-    sxsLicenseText = 20,
-    sxsNumberedFolder = 21,
-};
-
 class TSXExtractor {
 public:
     TSXExtractor();

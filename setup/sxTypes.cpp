@@ -1,4 +1,6 @@
 #include "sxTypes.h"
+#include "ovStgDef.h"
+#include "ovText.h"
 
 #include <cstdint>
 #include <algorithm>
@@ -37,25 +39,10 @@ const char* const SXOptionNames[12] = {
     "soClientLibrary", "soUninstall", "soNoFinalMessage", "soSilent",
 };
 
-static bool SameText(const std::string& a, const char* b)
-{
-    size_t n = std::strlen(b);
-    if (a.size() != n)
-        return false;
-    for (size_t i = 0; i < n; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 int SXStringRoleIndex(const std::string& name)
 {
     for (int i = 0; i < SXStringRoleCount; ++i)
-        if (SameText(name, SXStringRoleNames[i]))
+        if (SameTextAscii(name, SXStringRoleNames[i]))
             return i;
     return -1;
 }
@@ -64,7 +51,7 @@ std::string ReadShortString(TStream& stream)
 {
     uint8_t len[2];
     stream.ReadBuffer(len, 2);
-    uint16_t n = static_cast<uint16_t>(len[0] | (len[1] << 8));
+    uint16_t n = StgGetLE16(len);
     std::string text(n, '\0');
     if (n)
         stream.ReadBuffer(&text[0], n);
@@ -95,15 +82,14 @@ uint16_t ReadU16(TStream& s)
 {
     uint8_t b[2];
     s.ReadBuffer(b, 2);
-    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+    return StgGetLE16(b);
 }
 
 uint32_t ReadU32(TStream& s)
 {
     uint8_t b[4];
     s.ReadBuffer(b, 4);
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    return static_cast<uint32_t>(StgGetLE32(b));
 }
 
 double ReadDouble(TStream& s)

@@ -75,6 +75,27 @@ constexpr int SXMaxCheckLength = 128;   // check bytes that take part in the che
 constexpr int SXCheckBlockSize = 130;   // room of TSXHeader::CheckBlock
 constexpr int SXMinFileInfoSize = 2 + 1 + 4 * 4;  // a file entry with an empty name
 
+// The string-table lines by role (their names: SXStringRoleNames).
+enum TSXStringIndex : int {
+    sxsSetupName = 0,
+    sxsProductName = 1,
+    sxsWelcomeCaption = 2,
+    sxsWelcomeText = 3,
+    sxsProgressText = 4,
+    sxsFolderCaption = 5,
+    sxsFolderPrompt = 6,
+    sxsExitQuestion = 8,
+    sxsPasswordCaption = 9,
+    sxsPasswordPrompt = 10,
+    sxsWrongPassword = 11,
+    sxsYes = 12,
+    sxsNo = 13,
+    sxsCancel = 14,
+    sxsOK = 15,
+    sxsLicenseText = 20,
+    sxsNumberedFolder = 21,
+};
+
 // Number of string-table lines the setup steps know by role.
 constexpr int SXStringRoleCount = 22;
 // Role names of the string-table lines 0..21 ("SetupName", "ProductName", ...),

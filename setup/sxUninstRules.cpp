@@ -1,5 +1,6 @@
 // Rules of a clean install and uninstall. See sxUninstRules.h.
 #include "sxUninstRules.h"
+#include "ovText.h"
 
 #include <cctype>
 
@@ -8,20 +9,10 @@ const char* const SharedCountMarker = "SharedUninstaller";
 
 namespace {
 
-bool SameTextNoCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 bool InList(const std::string& subPath, const char* const* list, size_t n)
 {
     for (size_t i = 0; i < n; ++i)
-        if (SameTextNoCase(subPath, list[i]))
+        if (SameTextAscii(subPath, list[i]))
             return true;
     return false;
 }
@@ -52,21 +43,11 @@ const char* const SystemKeys[] = {
     "AppID",
 };
 
-std::string Trimmed(const std::string& text)
-{
-    size_t a = 0, b = text.size();
-    while (a < b && static_cast<unsigned char>(text[a]) <= ' ')
-        ++a;
-    while (b > a && static_cast<unsigned char>(text[b - 1]) <= ' ')
-        --b;
-    return text.substr(a, b - a);
-}
-
 std::string Lookup(const TVersionStrings& strings, const char* name)
 {
     for (const auto& kv : strings)
-        if (SameTextNoCase(kv.first, name))
-            return Trimmed(kv.second);
+        if (SameTextAscii(kv.first, name))
+            return Trim(kv.second);
     return std::string();
 }
 
@@ -124,9 +105,9 @@ std::vector<std::string> SectionLines(const std::vector<std::string>& text, cons
     std::vector<std::string> lines;
     bool inside = false;
     for (const std::string& raw : text) {
-        std::string line = Trimmed(raw);
+        std::string line = Trim(raw);
         if (!line.empty() && line.front() == '[' && line.back() == ']') {
-            inside = SameTextNoCase(Trimmed(line.substr(1, line.size() - 2)), section);
+            inside = SameTextAscii(Trim(line.substr(1, line.size() - 2)), section);
             continue;
         }
         if (inside && !line.empty())
@@ -141,7 +122,7 @@ std::vector<std::string> MergeRecordedFolders(const std::vector<std::string>& ea
     std::vector<std::string> merged;
     auto add = [&](const std::string& folder) {
         for (const std::string& f : merged)
-            if (SameTextNoCase(f, folder))
+            if (SameTextAscii(f, folder))
                 return;
         merged.push_back(folder);
     };
@@ -188,7 +169,7 @@ bool CountsTowardsSize(int folderIndex, int tempFolderIndex, const std::string& 
 {
     if (tempFolderIndex != -1 && folderIndex == tempFolderIndex)
         return false;
-    return sharedUninstaller.empty() || !SameTextNoCase(path, sharedUninstaller);
+    return sharedUninstaller.empty() || !SameTextAscii(path, sharedUninstaller);
 }
 
 uint32_t KibibytesOf(int64_t bytes)

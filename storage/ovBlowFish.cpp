@@ -384,7 +384,10 @@ void EncryptBuffer(void* buffer, int32_t count, const std::string& key)
 
 // ---- TCryptStream ----
 
-TCryptStream::TCryptStream(TCryptor* cryptor, TStream& source) : Source(source), Cryptor(cryptor), WorkBuffer(16) {}
+TCryptStream::TCryptStream(std::unique_ptr<TCryptor> cryptor, TStream& source)
+    : Source(source), Cryptor(std::move(cryptor)), WorkBuffer(16)
+{
+}
 
 int32_t TCryptStream::Read(void*, int32_t)
 {
@@ -403,8 +406,8 @@ int64_t TCryptStream::Seek(int64_t, int)
 
 // ---- TDeCryptStream ----
 
-TDeCryptStream::TDeCryptStream(TCryptor* cryptor, TStream& source, int32_t plainSize)
-    : TCryptStream(cryptor, source), FPlainSize(plainSize < 0 ? 0 : plainSize)
+TDeCryptStream::TDeCryptStream(std::unique_ptr<TCryptor> cryptor, TStream& source, int32_t plainSize)
+    : TCryptStream(std::move(cryptor), source), FPlainSize(plainSize < 0 ? 0 : plainSize)
 {
     if (!Cryptor)
         throw EStreamError("Invalid stream operation");

@@ -104,7 +104,7 @@ void EncryptBuffer(void* buffer, int32_t count, const std::string& key);
 // the work state. Its own Read, Write and Seek are not supported.
 class TCryptStream : public TStream {
 public:
-    TCryptStream(TCryptor* cryptor, TStream& source);
+    TCryptStream(std::unique_ptr<TCryptor> cryptor, TStream& source);
     int32_t Read(void* buffer, int32_t count) override;
     int32_t Write(const void* buffer, int32_t count) override;
     int64_t Seek(int64_t offset, int origin) override;
@@ -134,9 +134,9 @@ protected:
 // stream started when moving back), so it never delivers misplaced bytes.
 class TDeCryptStream : public TCryptStream {
 public:
-    // Takes ownership of cryptor (keyed by the caller); the chain starts from
-    // the cryptor's current chaining value (zero for a new cryptor).
-    TDeCryptStream(TCryptor* cryptor, TStream& source, int32_t plainSize);
+    // cryptor: keyed by the caller; the chain starts from the cryptor's
+    // current chaining value (zero for a new cryptor). None raises EStreamError.
+    TDeCryptStream(std::unique_ptr<TCryptor> cryptor, TStream& source, int32_t plainSize);
     int32_t Read(void* buffer, int32_t count) override;
     int64_t Seek(int64_t offset, int origin) override;
 

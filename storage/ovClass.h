@@ -13,13 +13,28 @@
 
 class Exception : public std::exception {
 public:
-    explicit Exception(std::string message) : Message(std::move(message)) {}
+    // systemCode: the system's error code of the failed call (Windows'
+    // GetLastError, errno elsewhere), read before any clean-up; 0: none.
+    explicit Exception(std::string message, uint32_t systemCode = 0)
+        : Message(std::move(message)), Code(systemCode)
+    {
+    }
     const char* what() const noexcept override { return Message.c_str(); }
     const std::string& message() const noexcept { return Message; }
+    uint32_t SystemCode() const noexcept { return Code; }
 
 private:
     std::string Message;
+    uint32_t Code;
 };
+
+// The system's text for an error code, without a trailing period or line end
+// (ovErrorTextWin32.cpp / ovErrorTextPosix.cpp).
+std::string SystemErrorText(uint32_t code);
+// For the tools' output: the message, and after it, when the system said why,
+// " (system error 32: <its text>)". The setup program shows message() alone.
+std::string DescribeError(const Exception& e);
+std::string DescribeError(const std::string& message, uint32_t systemCode);
 
 // The silent abort: carries no message and is never shown.
 class EAbort : public Exception {

@@ -4,6 +4,7 @@
 #include "ovsFile.h"
 #include "ovsPipe.h"
 #include "ovsZIP.h"
+#include "ovText.h"
 
 #include <algorithm>
 #include <chrono>
@@ -37,22 +38,6 @@ void RandomId(uint8_t* id)
         id[i] = static_cast<uint8_t>(gen());
     id[6] = static_cast<uint8_t>((id[6] & 0x0F) | 0x40);  // a version 4 GUID
     id[8] = static_cast<uint8_t>((id[8] & 0x3F) | 0x80);
-}
-
-bool SameText(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<char>(x - 32);
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<char>(y - 32);
-        if (x != y)
-            return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -137,7 +122,8 @@ int32_t TStgWriter::AddEntry(const std::string& name, TStream& source, int64_t c
     int32_t stored;
     {
         EnableZipCompression();
-        TPipedFile piped(nullptr, new TConnectedStream(*Stream, offset), FilterFlags, true, Password);
+        TPipedFile piped(nullptr, std::unique_ptr<TStream>(new TConnectedStream(*Stream, offset)), FilterFlags,
+                         Password);
         piped.OpenWrite();
         std::vector<uint8_t> buffer(static_cast<size_t>(std::max<int64_t>(1, std::min<int64_t>(count, kStgCopyPiece))));
         int64_t done = 0;
@@ -241,7 +227,7 @@ int StgMarkDeleted(const std::string& fileName, const std::string& name)
         StgScramblePiece(piece, kStgEntrySize);
         TStgEntry entry;
         entry.Load(piece);
-        if (!SameText(entry.GetName(), name))
+        if (!SameTextAscii(entry.GetName(), name))
             continue;
         entry.Attributes = stgAttrDeleted;
         entry.Store(piece);

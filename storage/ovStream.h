@@ -42,6 +42,19 @@ public:
     int64_t CopyFrom(TStream& source, int64_t count);
 };
 
+// Counts what is written to it and keeps nothing; reads give nothing.
+class TNullStream : public TStream {
+public:
+    int32_t Read(void*, int32_t) override { return 0; }
+    int32_t Write(const void*, int32_t count) override
+    {
+        Size += count;
+        return count;
+    }
+    int64_t Seek(int64_t, int) override { return Size; }
+    int64_t Size = 0;
+};
+
 // A growable memory stream that owns its bytes.
 class TMemoryStream : public TStream {
 public:

@@ -12,8 +12,10 @@ TFileStream::TFileStream(const std::string& fileName, uint32_t mode) : Name(file
     int fd;
     if (mode == fmCreate) {
         fd = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0)
-            throw EFCreateError(FormatText("Cannot create file %s", fileName.c_str()));
+        if (fd < 0) {
+            const uint32_t err = static_cast<uint32_t>(errno);
+            throw EFCreateError(FormatText("Cannot create file %s", fileName.c_str()), err);
+        }
     } else {
         int flags = O_RDONLY;
         if ((mode & 3) == fmOpenWrite)
@@ -21,11 +23,14 @@ TFileStream::TFileStream(const std::string& fileName, uint32_t mode) : Name(file
         else if ((mode & 3) == fmOpenReadWrite)
             flags = O_RDWR;
         fd = ::open(fileName.c_str(), flags | O_CLOEXEC);
-        if (fd < 0)
-            throw EFOpenError(FormatText("Cannot open file %s", fileName.c_str()));
+        if (fd < 0) {
+            const uint32_t err = static_cast<uint32_t>(errno);
+            throw EFOpenError(FormatText("Cannot open file %s", fileName.c_str()), err);
+        }
         if ((mode & fmShareExclusive) && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
             ::close(fd);
-            throw EFOpenError(FormatText("Cannot open file %s", fileName.c_str()));
+            throw EFOpenError(FormatText("Cannot open file %s", fileName.c_str()), static_cast<uint32_t>(err));
         }
     }
     Handle = fd;
@@ -69,15 +74,19 @@ int64_t TFileStream::Seek(int64_t offset, int origin)
 {
     int whence = origin == soFromBeginning ? SEEK_SET : origin == soFromCurrent ? SEEK_CUR : SEEK_END;
     off_t r = ::lseek(static_cast<int>(Handle), static_cast<off_t>(offset), whence);
-    if (r < 0)
-        throw EStreamError("Stream seek error");
+    if (r < 0) {
+        const uint32_t err = static_cast<uint32_t>(errno);
+        throw EStreamError("Stream seek error", err);
+    }
     return r;
 }
 
 void TFileStream::SetSize(int64_t newSize)
 {
-    if (::ftruncate(static_cast<int>(Handle), static_cast<off_t>(newSize)) != 0)
-        throw EStreamError("Stream size error");
+    if (::ftruncate(static_cast<int>(Handle), static_cast<off_t>(newSize)) != 0) {
+        const uint32_t err = static_cast<uint32_t>(errno);
+        throw EStreamError("Stream size error", err);
+    }
     Seek(newSize, soFromBeginning);
 }
 

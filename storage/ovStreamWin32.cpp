@@ -13,8 +13,10 @@ TFileStream::TFileStream(const std::string& fileName, uint32_t mode) : Name(file
     if (mode == fmCreate) {
         h = CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
-            throw EFCreateError(FormatText("Cannot create file %s", fileName.c_str()));
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD err = GetLastError();
+            throw EFCreateError(FormatText("Cannot create file %s", fileName.c_str()), err);
+        }
     } else {
         DWORD access = GENERIC_READ;
         if ((mode & 3) == fmOpenWrite)
@@ -27,8 +29,10 @@ TFileStream::TFileStream(const std::string& fileName, uint32_t mode) : Name(file
         else if (mode & fmShareDenyWrite)
             share = FILE_SHARE_READ;
         h = CreateFileA(fileName.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
-            throw EFOpenError(FormatText("Cannot open file %s", fileName.c_str()));
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD err = GetLastError();
+            throw EFOpenError(FormatText("Cannot open file %s", fileName.c_str()), err);
+        }
     }
     Handle = reinterpret_cast<intptr_t>(h);
 }
@@ -67,16 +71,20 @@ int64_t TFileStream::Seek(int64_t offset, int origin)
     LARGE_INTEGER dist, result;
     dist.QuadPart = offset;
     DWORD method = origin == soFromBeginning ? FILE_BEGIN : origin == soFromCurrent ? FILE_CURRENT : FILE_END;
-    if (!SetFilePointerEx(AsHandle(Handle), dist, &result, method))
-        throw EStreamError("Stream seek error");
+    if (!SetFilePointerEx(AsHandle(Handle), dist, &result, method)) {
+        const DWORD err = GetLastError();
+        throw EStreamError("Stream seek error", err);
+    }
     return result.QuadPart;
 }
 
 void TFileStream::SetSize(int64_t newSize)
 {
     Seek(newSize, soFromBeginning);
-    if (!SetEndOfFile(AsHandle(Handle)))
-        throw EStreamError("Stream size error");
+    if (!SetEndOfFile(AsHandle(Handle))) {
+        const DWORD err = GetLastError();
+        throw EStreamError("Stream size error", err);
+    }
 }
 
 bool FileExists(const std::string& fileName)

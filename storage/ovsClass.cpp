@@ -53,15 +53,15 @@ int32_t TScramblerFilter::Write(const void* buffer, int32_t count)
     return TDataFilter::Write(WorkCopy.data(), count);
 }
 
-TXORScramblerFilter::TXORScramblerFilter(TDataFilter* inner) : TScramblerFilter(inner)
+TXORScramblerFilter::TXORScramblerFilter()
 {
     Scrambler.reset(new TXORScrambler);
 }
 
 // ---- TBlockCryptFilter ----
 
-TBlockCryptFilter::TBlockCryptFilter(TDataFilter* inner)
-    : TPswProtectedFilter(inner), Fifo(32768, TFIFOBuffer::foRecycle | TFIFOBuffer::foFixedChunk, 32768)
+TBlockCryptFilter::TBlockCryptFilter()
+    : Fifo(32768, TFIFOBuffer::foRecycle | TFIFOBuffer::foFixedChunk, 32768)
 {
 }
 
@@ -161,7 +161,7 @@ void TBlockCryptFilter::Finish()
     TPswProtectedFilter::Finish();
 }
 
-TBlowFishFilter::TBlowFishFilter(TDataFilter* inner) : TBlockCryptFilter(inner)
+TBlowFishFilter::TBlowFishFilter()
 {
     FCryptor.reset(new TBlowfish);
     BlockSize = FCryptor->BlockSize();

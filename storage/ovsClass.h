@@ -31,7 +31,7 @@ public:
 // Runs a scrambler (owned; none in this class) over the data passing through.
 class TScramblerFilter : public TDataFilter {
 public:
-    explicit TScramblerFilter(TDataFilter* inner) : TDataFilter(inner) {}
+    TScramblerFilter() = default;
     ~TScramblerFilter() override;
     // Reads through the inner filter, then unscrambles the requested bytes.
     int32_t Read(void* buffer, int32_t count) override;
@@ -47,13 +47,13 @@ private:
 
 class TXORScramblerFilter : public TScramblerFilter {
 public:
-    explicit TXORScramblerFilter(TDataFilter* inner);
+    TXORScramblerFilter();
 };
 
 // A filter that holds a password.
 class TPswProtectedFilter : public TDataFilter {
 public:
-    explicit TPswProtectedFilter(TDataFilter* inner) : TDataFilter(inner) {}
+    TPswProtectedFilter() = default;
     virtual std::string GetPassword() const { return Password; }
     virtual void SetPassword(const std::string& password) { Password = password; }
 
@@ -67,7 +67,7 @@ protected:
 // padded length. Opening without a cryptor raises EStreamError.
 class TBlockCryptFilter : public TPswProtectedFilter {
 public:
-    explicit TBlockCryptFilter(TDataFilter* inner);
+    TBlockCryptFilter();
     ~TBlockCryptFilter() override;
 
     void Open(uint8_t mode) override;
@@ -96,5 +96,5 @@ private:
 
 class TBlowFishFilter : public TBlockCryptFilter {
 public:
-    explicit TBlowFishFilter(TDataFilter* inner);
+    TBlowFishFilter();
 };

@@ -3,6 +3,7 @@
 #include "ovBlowFish.h"
 #include "ovsClass.h"
 #include "ovsZIP.h"
+#include "ovText.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,22 +11,6 @@
 #include <cstring>
 
 namespace {
-
-bool SameTextIgnoringCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<unsigned char>(x - 32);
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<unsigned char>(y - 32);
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -62,14 +47,12 @@ bool StgRenameFile(const std::string& oldName, const std::string& newName)
 
 // ---- TPipedFile ----
 
-TPipedFile::TPipedFile(TovFileStg* container, TStream* window, uint8_t filterFlags, bool ownsStream,
+TPipedFile::TPipedFile(TovFileStg* container, std::unique_ptr<TStream> window, uint8_t filterFlags,
                        const std::string& password)
-    : Window(window), FContainer(container)
+    : Window(std::move(window)), FContainer(container)
 {
-    if (ownsStream)
-        OwnedWindow.reset(window);
     Window->Seek(0, soFromBeginning);
-    Pipeline.reset(new TPipeline(Window, filterFlags));
+    Pipeline.reset(new TPipeline(Window.get(), filterFlags));
     if (filterFlags & pfBlowfish)
         Pipeline->AddPasswordFilter<TBlowFishFilter>(password);
     if (filterFlags & pfScramble)
@@ -429,7 +412,7 @@ uint16_t TovFileStg::FindFirst(const TStgSearchFilter* filter, TStgSearchRec& re
         const TStgEntry& e = FDirectory[i].second;
         if (context->HasFilter) {
             const TStgSearchFilter& f = context->Filter;
-            if (!f.Name.empty() && !SameTextIgnoringCase(f.Name, FDirectory[i].first))
+            if (!f.Name.empty() && !SameTextAscii(f.Name, FDirectory[i].first))
                 continue;
             if ((e.Attributes & f.Mask) == 0)
                 continue;
@@ -481,6 +464,7 @@ uint16_t TovFileStg::ExtractEntryToStream(int32_t id, TStream& target)
 uint16_t TovFileStg::Extract(int32_t id, const std::string* fileName, TStream* target)
 {
     FLastError.clear();
+    FLastSystemCode = 0;
     int index = FindIndexById(id);
     if (index < 0)
         return stgErrNoId;
@@ -496,14 +480,8 @@ uint16_t TovFileStg::Extract(int32_t id, const std::string* fileName, TStream* t
         if (entry.DataOffset < 0 || entry.StoredSize < 0 ||
             static_cast<int64_t>(entry.DataOffset) + headerSize + entry.StoredSize > FileSize)
             throw EReadError("Damaged entry: its data lies outside the container file");
-        TStream* window = new TConnectedStream(*Stream, entry.DataOffset);
-        std::unique_ptr<TPipedFile> owner;
-        try {
-            owner.reset(new TPipedFile(this, window, FFilterFlags, true, Password));
-        } catch (...) {
-            delete window;
-            throw;
-        }
+        std::unique_ptr<TStream> window(new TConnectedStream(*Stream, entry.DataOffset));
+        std::unique_ptr<TPipedFile> owner(new TPipedFile(this, std::move(window), FFilterFlags, Password));
         piped = owner.get();
         OpenEntries.push_back(std::move(owner));
         FHeader.EntryHeaderSize = piped->HeaderSize();
@@ -521,6 +499,13 @@ uint16_t TovFileStg::Extract(int32_t id, const std::string* fileName, TStream* t
         FLastError = e.message() == "Stream read error"
                          ? "the stored data end before the size the entry's headers announce"
                          : e.message();
+        code = stgErrExtract;
+    } catch (const Exception& e) {
+        // A file that cannot be created or written: the system's code says why.
+        FLastError = e.message();
+        FLastSystemCode = e.SystemCode();
+        if (FLastError.empty())
+            FLastError = "Extraction failed";
         code = stgErrExtract;
     } catch (const std::exception& e) {
         FLastError = e.what();

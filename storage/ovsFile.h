@@ -28,7 +28,8 @@ class TovFileStg;
 // (pfScramble), zip (pfZip).
 class TPipedFile {
 public:
-    TPipedFile(TovFileStg* container, TStream* window, uint8_t filterFlags, bool ownsStream,
+    // window: the entry block's window onto the container file.
+    TPipedFile(TovFileStg* container, std::unique_ptr<TStream> window, uint8_t filterFlags,
                const std::string& password);
     ~TPipedFile();
     TPipedFile(const TPipedFile&) = delete;
@@ -58,8 +59,7 @@ public:
     TovFileStg* Container() const { return FContainer; }
 
 private:
-    std::unique_ptr<TStream> OwnedWindow;
-    TStream* Window;
+    std::unique_ptr<TStream> Window;
     std::unique_ptr<TPipeline> Pipeline;
     uint8_t Mode = 0;
     bool OpenFlag = false;
@@ -104,6 +104,8 @@ public:
     uint8_t FilterFlags() const { return FFilterFlags; }
     // The message of the last extraction failure (empty after a success).
     const std::string& LastError() const { return FLastError; }
+    // The system's error code of that failure, or 0.
+    uint32_t LastSystemCode() const { return FLastSystemCode; }
 
     // True when the password (cut to 16 characters) matches the header's check block.
     static bool CheckPassword(const TStgHeader& header, const std::string& password);
@@ -138,6 +140,7 @@ private:
     std::unique_ptr<TFileStream> Stream;
     int64_t FileSize = 0;
     std::string FLastError;
+    uint32_t FLastSystemCode = 0;
 };
 
 // Platform helpers of the container (ovsFilePosix.cpp / ovsFileWin32.cpp).

@@ -10,17 +10,23 @@ namespace {
 
 // The containers opened through this API: a handle is valid only while it is
 // listed here, so a stale or foreign handle gives 4 instead of a crash.
-std::vector<TovFileStg*>& OpenHandles()
+std::vector<std::unique_ptr<TovFileStg>>& OpenHandles()
 {
-    static std::vector<TovFileStg*> handles;
+    static std::vector<std::unique_ptr<TovFileStg>> handles;
     return handles;
+}
+
+std::vector<std::unique_ptr<TovFileStg>>::iterator FindHandle(TStgHandle handle)
+{
+    std::vector<std::unique_ptr<TovFileStg>>& handles = OpenHandles();
+    return std::find_if(handles.begin(), handles.end(),
+                        [handle](const std::unique_ptr<TovFileStg>& c) { return c.get() == handle; });
 }
 
 TovFileStg* AsContainer(TStgHandle handle)
 {
-    std::vector<TovFileStg*>& handles = OpenHandles();
-    auto it = std::find(handles.begin(), handles.end(), static_cast<TovFileStg*>(handle));
-    return it == handles.end() ? nullptr : *it;
+    auto it = FindHandle(handle);
+    return it == OpenHandles().end() ? nullptr : it->get();
 }
 
 }  // namespace
@@ -38,12 +44,11 @@ uint16_t OpenContainer(const char* fileName, const char* password, bool readOnly
     uint16_t code = container->Open(name, password ? password : "", readOnly);
     if (code != stgOk)
         return code;
-    OpenHandles().push_back(container.get());
-    if (handle)
-        *handle = container.get();
-    else
-        StgClose(container.get());
-    container.release();
+    if (!handle)
+        return stgOk;  // opened and checked only: the container closes here
+    TovFileStg* opened = container.get();
+    OpenHandles().push_back(std::move(container));
+    *handle = opened;
     return stgOk;
 }
 
@@ -61,12 +66,10 @@ uint16_t StgOpenReadOnly(const char* fileName, const char* password, TStgHandle*
 
 uint16_t StgClose(TStgHandle handle)
 {
-    TovFileStg* container = AsContainer(handle);
-    if (!container)
+    auto it = FindHandle(handle);
+    if (it == OpenHandles().end())
         return stgErrHandle;
-    std::vector<TovFileStg*>& handles = OpenHandles();
-    handles.erase(std::find(handles.begin(), handles.end(), container));
-    delete container;
+    OpenHandles().erase(it);
     return stgOk;
 }
 

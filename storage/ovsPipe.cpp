@@ -1,26 +1,9 @@
 #include "ovsPipe.h"
 
+#include "ovStgDef.h"
+
 #include <algorithm>
 #include <cstring>
-
-namespace {
-
-inline void PutLE32(uint8_t* p, int32_t v)
-{
-    uint32_t u = static_cast<uint32_t>(v);
-    p[0] = uint8_t(u);
-    p[1] = uint8_t(u >> 8);
-    p[2] = uint8_t(u >> 16);
-    p[3] = uint8_t(u >> 24);
-}
-
-inline int32_t GetLE32(const uint8_t* p)
-{
-    return static_cast<int32_t>(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-                                (uint32_t(p[3]) << 24));
-}
-
-}  // namespace
 
 // ---- TConnectedStream ----
 
@@ -57,7 +40,7 @@ void TConnectedStream::SetSize(int64_t newSize)
 
 // ---- TDataFilter ----
 
-TDataFilter::TDataFilter(TDataFilter* inner) : InnerFilter(inner) {}
+TDataFilter::TDataFilter(std::unique_ptr<TDataFilter> inner) : InnerFilter(std::move(inner)) {}
 
 TDataFilter::~TDataFilter()
 {
@@ -77,14 +60,14 @@ void TDataFilter::CloseQuietly() noexcept
 
 void TDataFilter::GetHeader(uint8_t* header) const
 {
-    PutLE32(header, DataSize);
-    PutLE32(header + 4, StoredSize);
+    StgPutLE32(header, DataSize);
+    StgPutLE32(header + 4, StoredSize);
 }
 
 void TDataFilter::SetHeader(const uint8_t* header)
 {
-    DataSize = GetLE32(header);
-    StoredSize = GetLE32(header + 4);
+    DataSize = StgGetLE32(header);
+    StoredSize = StgGetLE32(header + 4);
 }
 
 int32_t TDataFilter::Read(void* buffer, int32_t count)
@@ -223,12 +206,14 @@ TPipeline::~TPipeline()
     Top.reset();
 }
 
-void TPipeline::Attach(TDataFilter* filter)
+void TPipeline::Attach(std::unique_ptr<TDataFilter> owned)
 {
-    Top.reset(filter);
+    TDataFilter* filter = owned.get();
+    List.push_back(filter);  // the one step that can fail comes first
+    filter->InnerFilter = std::move(Top);
+    Top = std::move(owned);
     filter->OnWriteHeader = {&TPipeline::WriteHeaderProc, this};
     filter->OnReadHeader = {&TPipeline::ReadHeaderProc, this};
-    List.push_back(filter);
     FDataStart = HeaderOffset(static_cast<int>(List.size()) - 1);
 }
 

@@ -56,8 +56,10 @@ class TDataFilter : public TStream {
 public:
     static const int32_t kFilterHeaderSize = 8;
 
-    // Takes ownership of inner (may be null for the source filter).
-    explicit TDataFilter(TDataFilter* inner);
+    // A pipeline links the filters it makes itself (TPipeline::AddFilter).
+    TDataFilter() = default;
+    // inner: the filter beneath.
+    explicit TDataFilter(std::unique_ptr<TDataFilter> inner);
     ~TDataFilter() override;
 
     // Reads from the inner filter (none: 0 bytes) and counts the bytes read.
@@ -95,6 +97,8 @@ public:
     THeaderEvent OnReadHeader;
 
 protected:
+    friend class TPipeline;
+
     // Close for destructors: never throws (a failure there cannot be reported).
     void CloseQuietly() noexcept;
 
@@ -112,7 +116,7 @@ protected:
 // Its header holds DataSize = StoredSize = the number of data bytes.
 class TSourceFilter : public TDataFilter {
 public:
-    TSourceFilter() : TDataFilter(nullptr) {}
+    TSourceFilter() = default;
     ~TSourceFilter() override;
     void SetWindow(TStream* window) { Window = window; }
     TStream* GetWindow() const { return Window; }
@@ -142,11 +146,12 @@ public:
     TPipeline& operator=(const TPipeline&) = delete;
 
     // Creates a T over the current top filter and makes it the top filter.
+    // When T cannot be created the chain stays as it was.
     template <class T>
     T* AddFilter()
     {
-        T* filter = new T(Top.release());
-        Attach(filter);
+        T* filter = new T;
+        Attach(std::unique_ptr<TDataFilter>(filter));
         return filter;
     }
     // AddFilter, then SetPassword(password) on the new filter.
@@ -177,7 +182,9 @@ public:
     bool IsOpen() const { return OpenFlag; }
 
 private:
-    void Attach(TDataFilter* filter);
+    // Puts filter on top of the chain; when that fails, the filter is
+    // destroyed and the chain stays as it was.
+    void Attach(std::unique_ptr<TDataFilter> filter);
     int IndexOf(const TDataFilter* filter) const;
     void HeaderIO(TDataFilter* filter, uint8_t* header, bool write);
     static void WriteHeaderProc(void* owner, TDataFilter* filter, uint8_t* header);

@@ -146,7 +146,7 @@ public:
     };
     static const TWriteHooks* WriteHooks;
 
-    explicit TZipFilter(TDataFilter* inner);
+    TZipFilter();
     ~TZipFilter() override;
 
     void Open(uint8_t mode) override;

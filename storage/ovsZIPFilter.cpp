@@ -11,7 +11,7 @@
 
 const TZipFilter::TWriteHooks* TZipFilter::WriteHooks = nullptr;
 
-TZipFilter::TZipFilter(TDataFilter* inner) : TDataFilter(inner) {}
+TZipFilter::TZipFilter() = default;
 
 TZipFilter::~TZipFilter()
 {

@@ -55,9 +55,9 @@ std::string DecodeLikeSetup(const uint8_t* stored, const TFileInfo& f, const std
     std::unique_ptr<TDeCryptStream> decrypt;
     TStream* s = &source;
     if (!password.empty()) {
-        TBlowfish* bf = new TBlowfish();
+        std::unique_ptr<TBlowfish> bf(new TBlowfish());
         bf->SetKey(password);
-        decrypt.reset(new TDeCryptStream(bf, source, f.PlainSize));
+        decrypt.reset(new TDeCryptStream(std::move(bf), source, f.PlainSize));
         s = decrypt.get();
     }
     std::unique_ptr<TDecompressionStream> inflate;

@@ -182,9 +182,9 @@ TMemoryStream* MakeCipherStream(const std::vector<uint8_t>& plain, const std::st
 
 TDeCryptStream* MakeDecrypt(TStream& source, const std::string& key, int32_t size)
 {
-    auto* bf = new TBlowfish;
+    std::unique_ptr<TBlowfish> bf(new TBlowfish);
     bf->SetKey(key);
-    return new TDeCryptStream(bf, source, size);
+    return new TDeCryptStream(std::move(bf), source, size);
 }
 
 }  // namespace

@@ -169,9 +169,9 @@ TEST(Zlib, ExpandThroughDecryptingStream)
     for (size_t keep : {cipher.size(), cipher.size() - 8, cipher.size() / 2}) {
         SCOPED_TRACE(keep);
         TReadOnlyMemoryStream source(cipher.data(), static_cast<int64_t>(keep));
-        TBlowfish* bf = new TBlowfish;
+        std::unique_ptr<TBlowfish> bf(new TBlowfish);
         bf->SetKey("setup password");
-        TDeCryptStream decrypt(bf, source, plainSize);
+        TDeCryptStream decrypt(std::move(bf), source, plainSize);
         TDecompressionStream inflate(decrypt);
         std::vector<uint8_t> got(data.size() + 10);
         auto readAll = [&] {

@@ -49,19 +49,6 @@ double Now()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// Counts what it is given and keeps nothing.
-class TNullStream : public TStream {
-public:
-    int32_t Read(void*, int32_t) override { return 0; }
-    int32_t Write(const void*, int32_t count) override
-    {
-        Size += count;
-        return count;
-    }
-    int64_t Seek(int64_t, int) override { return Size; }
-    int64_t Size = 0;
-};
-
 // Installer-like content: program text and tables that compress well,
 // with stretches of already-compressed (random) bytes.
 std::vector<uint8_t> MakeData(size_t size)

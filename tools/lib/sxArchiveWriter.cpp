@@ -585,9 +585,9 @@ std::vector<uint8_t> DecodeStoredData(const uint8_t* stored, size_t size, const 
         if (entry.PlainSize < 0 || entry.PlainSize > entry.StoredSize)
             throw EStreamError("Plain size does not fit the stored data");
         TReadOnlyMemoryStream source(stored, static_cast<int64_t>(size));
-        TBlowfish* cipher = new TBlowfish();
+        std::unique_ptr<TBlowfish> cipher(new TBlowfish());
         cipher->SetKey(password);
-        TDeCryptStream decrypt(cipher, source, entry.PlainSize);
+        TDeCryptStream decrypt(std::move(cipher), source, entry.PlainSize);
         data.resize(static_cast<size_t>(entry.PlainSize));
         if (!data.empty())
             decrypt.ReadBuffer(data.data(), static_cast<int32_t>(data.size()));

@@ -1,4 +1,5 @@
 #include "sxPlan.h"
+#include "ovText.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -15,16 +16,6 @@ std::string Lower(std::string s)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     return s;
-}
-
-std::string Trim(const std::string& s)
-{
-    size_t a = 0, b = s.size();
-    while (a < b && static_cast<unsigned char>(s[a]) <= ' ')
-        ++a;
-    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ')
-        --b;
-    return s.substr(a, b - a);
 }
 
 std::string ReplaceAllText(const std::string& text, const std::string& from, const std::string& to)
@@ -138,7 +129,7 @@ private:
         std::string e = ExpandPlanMacros(text, L);
         return e == text ? text : text + "  =  " + e;
     }
-    std::string String(int index) const
+    std::string String(TSXStringIndex index) const
     {
         return static_cast<size_t>(index) < P.Strings.size() ? P.Strings[static_cast<size_t>(index)] : std::string();
     }
@@ -376,13 +367,13 @@ void TPlanWriter::Ending()
     }
     if (H.KeepCopy)
         Line("Copy of the setup: %s (recorded under HKEY_CURRENT_USER\\%s)",
-             Shown(ReplaceAllText(H.CopyPath, "<ProductName>", String(1))).c_str(),
-             ReplaceAllText(H.CopyKey, "<ProductName>", String(1)).c_str());
+             Shown(ReplaceAllText(H.CopyPath, "<ProductName>", String(sxsProductName))).c_str(),
+             ReplaceAllText(H.CopyKey, "<ProductName>", String(sxsProductName)).c_str());
     if (!(H.Options & soUninstall)) {
         Line("Uninstall entry: none");
         return;
     }
-    std::string product = String(1);
+    std::string product = String(sxsProductName);
     std::string record = PlanJoinPath(ExpandPlanMacros(H.UninstallFolder, L), product + ".del");
     std::string uninstaller =
         ExpandPlanMacros(std::string(SXUninstallerFolder) + "\\" + SXUninstallerName, L);
@@ -415,20 +406,20 @@ std::string TPlanWriter::Make()
     Line("  <SystemDir>       = %s", L.SystemDir.c_str());
     Line("  <TempDir>         = %s", L.TempDir.c_str());
     Line("  <ThisDir>         = %s (the folder of the setup program)", L.ThisDir.c_str());
-    Line("Setup: %s; product: %s", String(0).c_str(), String(1).c_str());
+    Line("Setup: %s; product: %s", String(sxsSetupName).c_str(), String(sxsProductName).c_str());
     std::string mode = (H.Options & soSilent) ? "unattended" : "interactive";
     if (H.Options & soPassword)
         mode += ", asks for the password";
-    if (!String(20).empty())
+    if (!String(sxsLicenseText).empty())
         mode += ", shows the license";
     Line("Mode: %s", mode.c_str());
     for (const std::string& prev : H.PreviousProducts)
-        Line("Offers to remove: %s", ReplaceAllText(prev, "<ProductName>", String(1)).c_str());
+        Line("Offers to remove: %s", ReplaceAllText(prev, "<ProductName>", String(sxsProductName)).c_str());
     std::string target = Target();
     Line("Target folder: %s%s", target.empty() ? "(none given)" : Shown(target).c_str(),
          (H.Options & soAskFolder) ? " (asked; the user may choose another)" : "");
     if ((H.Options & soAskFolder) && (H.Options & soNumberedFolder))
-        Line("  a numbered subfolder \"%s\" is added after the question", String(21).c_str());
+        Line("  a numbered subfolder \"%s\" is added after the question", String(sxsNumberedFolder).c_str());
     Files();
     if (H.StampDate)
         Line("File dates: every extracted file dated %s", FormatDateTime(H.FileDate).c_str());

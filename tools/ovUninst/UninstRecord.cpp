@@ -6,6 +6,7 @@
 #include "ovUninstInt.h"
 #include "ovUtils.h"
 #include "sxUninstRules.h"
+#include "ovText.h"
 
 #include <windows.h>
 
@@ -15,29 +16,9 @@
 
 namespace {
 
-std::string Trim(const std::string& text)
-{
-    size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
-    return text.substr(first, last - first);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 bool StartsWithNoCase(const std::string& text, const std::string& prefix)
 {
-    return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && SameTextAscii(text.substr(0, prefix.size()), prefix);
 }
 
 // Splits "name=value" at the first "="; the name and value are trimmed.
@@ -87,7 +68,7 @@ bool SplitRoot(const std::string& fullPath, HKEY& root, std::string& subPath)
     size_t slash = fullPath.find('\\');
     std::string name = fullPath.substr(0, slash);
     for (const auto& r : roots) {
-        if (EqualNoCase(name, r.Name)) {
+        if (SameTextAscii(name, r.Name)) {
             root = r.Key;
             subPath = slash == std::string::npos ? std::string() : fullPath.substr(slash + 1);
             while (!subPath.empty() && subPath.back() == '\\')
@@ -230,7 +211,7 @@ bool HoldsOnly(const std::string& folder, const std::string& file)
         std::string name = data.cFileName;
         if (name == "." || name == "..")
             continue;
-        if (!EqualNoCase(name, ExtractFileName(file)))
+        if (!SameTextAscii(name, ExtractFileName(file)))
             only = false;
     } while (only && FindNextFileA(find, &data));
     FindClose(find);
@@ -298,32 +279,32 @@ bool ReadUninstallRecord(const std::string& fileName, TUninstallRecord& record)
             continue;
         if (line.front() == '[' && line.back() == ']') {
             section = Trim(line.substr(1, line.size() - 2));
-            if (EqualNoCase(section, "General"))
+            if (SameTextAscii(section, "General"))
                 general = true;
             continue;
         }
         std::string name, value;
-        if (EqualNoCase(section, "Files")) {
+        if (SameTextAscii(section, "Files")) {
             record.Files.push_back(line);
-        } else if (EqualNoCase(section, "Folders")) {
+        } else if (SameTextAscii(section, "Folders")) {
             record.Folders.push_back(line);
-        } else if (EqualNoCase(section, "General")) {
+        } else if (SameTextAscii(section, "General")) {
             SplitEntry(line, name, value);
             // The first entry of a name counts, as with the profile functions.
             std::string* target = nullptr;
-            if (EqualNoCase(name, "ProgramName"))
+            if (SameTextAscii(name, "ProgramName"))
                 target = &record.ProgramName;
-            else if (EqualNoCase(name, "AfterUninstall"))
+            else if (SameTextAscii(name, "AfterUninstall"))
                 target = &record.AfterUninstall;
-            else if (EqualNoCase(name, "AfterUninstallParamString"))
+            else if (SameTextAscii(name, "AfterUninstallParamString"))
                 target = &record.AfterUninstallParamString;
             if (target && target->empty())
                 *target = value;
-        } else if (EqualNoCase(section, "Registry")) {
+        } else if (SameTextAscii(section, "Registry")) {
             SplitEntry(line, name, value);
             if (!name.empty())
                 record.Registry.emplace_back(name, value);
-        } else if (EqualNoCase(section, "UninstallKey")) {
+        } else if (SameTextAscii(section, "UninstallKey")) {
             SplitEntry(line, name, value);
             if (!name.empty())
                 record.UninstallKeys.push_back(name);
@@ -409,7 +390,7 @@ bool ParseUninstallCommandLine(const std::string& arguments, bool& silent, std::
             while (end < n && static_cast<unsigned char>(arguments[end]) > ' ')
                 ++end;
             std::string option = arguments.substr(i + 1, end - i - 1);
-            if (EqualNoCase(option, "silent"))
+            if (SameTextAscii(option, "silent"))
                 silent = true;
             // Unknown options are passed over.
             i = end;

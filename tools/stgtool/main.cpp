@@ -15,6 +15,7 @@
 #include "ovsFile.h"
 #include "ovStgImp.h"
 #include "ovStream.h"
+#include "ovText.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -115,16 +116,6 @@ Options ParseOptions(int argc, char** argv, int first)
     return o;
 }
 
-bool SameText(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // Opens a container for the read commands; returns an exit code (0: open).
 int OpenContainer(TovFileStg& stg, const std::string& file, const std::string& password)
 {
@@ -137,10 +128,10 @@ int OpenContainer(TovFileStg& stg, const std::string& file, const std::string& p
         code = stg.Open(file, password);
     } catch (const EFOpenError& e) {
         // Containers are opened exclusively for reading and writing.
-        Say(e.message() + " (it is opened for reading and writing: locked by another program, or read-only?)");
+        Say(DescribeError(e) + " (it is opened for reading and writing: locked by another program, or read-only?)");
         return kExitError;
     } catch (const Exception& e) {
-        Say(e.message());
+        Say(DescribeError(e));
         return kExitError;
     }
     if (code == stgErrNotStorage) {
@@ -158,19 +149,6 @@ int OpenContainer(TovFileStg& stg, const std::string& file, const std::string& p
     }
     return kExitOk;
 }
-
-// Counts what it is given and keeps nothing.
-class TNullStream : public TStream {
-public:
-    int32_t Read(void*, int32_t) override { return 0; }
-    int32_t Write(const void*, int32_t count) override
-    {
-        Size += count;
-        return count;
-    }
-    int64_t Seek(int64_t, int) override { return Size; }
-    int64_t Size = 0;
-};
 
 void CollectFiles(const std::string& path, std::vector<std::string>& files)
 {
@@ -202,7 +180,7 @@ int Create(const Options& o)
         for (size_t i = 1; i < o.Positional.size(); ++i)
             CollectFiles(o.Positional[i], files);
     } catch (const Exception& e) {
-        Say(e.message());
+        Say(DescribeError(e));
         return kExitMissing;
     }
     // The container itself is never one of its inputs (a folder taken whole
@@ -230,7 +208,7 @@ int Create(const Options& o)
             return kExitError;
         }
         for (const std::string& n : names)
-            if (SameText(n, name)) {
+            if (SameTextAscii(n, name)) {
                 Say(FormatText("two input files are named %s; entry names must differ", name.c_str()));
                 return kExitError;
             }
@@ -266,7 +244,7 @@ int Create(const Options& o)
         }
         writer.Commit();
     } catch (const Exception& e) {
-        Say(e.message());
+        Say(DescribeError(e));
         return kExitError;
     }
     std::printf("%s: %u entries\n", out.c_str(), unsigned(files.size()));
@@ -325,7 +303,7 @@ int Extract(const Options& o)
     for (const auto& item : stg.Directory()) {
         if (item.second.Attributes & stgAttrDeleted)
             continue;
-        if (o.HasName && !SameText(item.first, o.Name))
+        if (o.HasName && !SameTextAscii(item.first, o.Name))
             continue;
         chosen.push_back(&item);
         if (o.HasName)
@@ -347,7 +325,7 @@ int Extract(const Options& o)
         uint16_t code = stg.ExtractEntry(item->second.Id, target);
         if (code != stgOk) {
             Say(FormatText("%s: entry %d (%s) not extracted: %s", o.Positional[0].c_str(), item->second.Id,
-                           name.c_str(), stg.LastError().c_str()));
+                           name.c_str(), DescribeError(stg.LastError(), stg.LastSystemCode()).c_str()));
             result = kExitEntryFailed;
         } else {
             std::printf("%s\n", target.c_str());
@@ -394,10 +372,10 @@ int Delete(const Options& o)
     try {
         marked = StgMarkDeleted(file, o.Positional[1]);
     } catch (const EFOpenError& e) {
-        Say(e.message());
+        Say(DescribeError(e));
         return kExitError;
     } catch (const Exception& e) {
-        Say(e.message());
+        Say(DescribeError(e));
         return kExitNotStorage;
     }
     if (marked == 0) {

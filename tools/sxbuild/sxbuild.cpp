@@ -214,7 +214,7 @@ int Guarded(F step)
     try {
         return step();
     } catch (const Exception& e) {
-        return Fail(e.message());
+        return Fail(DescribeError(e));
     } catch (const std::exception& e) {
         return Fail(e.what());
     }

@@ -1,0 +1,45 @@
+// Small text helpers shared by every layer: the ASCII case-blind comparison
+// and trimming. Inline: the setup program uses them in a few places only.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+// True when a and b are the same text but for the case of the ASCII letters
+// (other bytes must match exactly; the system's locale plays no part).
+inline bool SameTextAscii(const char* a, size_t aLength, const char* b, size_t bLength)
+{
+    if (aLength != bLength)
+        return false;
+    for (size_t i = 0; i < aLength; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z')
+            x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z')
+            y = static_cast<char>(y - 'a' + 'A');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+inline bool SameTextAscii(const std::string& a, const std::string& b)
+{
+    return SameTextAscii(a.data(), a.size(), b.data(), b.size());
+}
+inline bool SameTextAscii(const std::string& a, const char* b)
+{
+    return SameTextAscii(a.data(), a.size(), b, std::strlen(b));
+}
+
+// The text without the blanks and control characters (bytes up to ' ') at
+// either end.
+inline std::string Trim(const std::string& text)
+{
+    size_t first = 0, last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
+        --last;
+    return text.substr(first, last - first);
+}
