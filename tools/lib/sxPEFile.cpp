@@ -224,6 +224,19 @@ void TPEFile::LoadFromBytes(std::vector<uint8_t> bytes)
             throw EPEFormat("Damaged section table (section mapped over the headers)");
         Sections.push_back(s);
     }
+    // A linker gives every section its own stretch of the file. Sections
+    // whose data overlap cannot be moved one by one (rewriting the resource
+    // section would cut a neighbour that reaches into it).
+    std::vector<const TSection*> stored;
+    for (const TSection& s : Sections)
+        if (s.SizeOfRawData)
+            stored.push_back(&s);
+    std::sort(stored.begin(), stored.end(),
+              [](const TSection* a, const TSection* b) { return a->PointerToRawData < b->PointerToRawData; });
+    for (size_t i = 1; i < stored.size(); ++i)
+        if (static_cast<uint64_t>(stored[i - 1]->PointerToRawData) + stored[i - 1]->SizeOfRawData >
+            stored[i]->PointerToRawData)
+            throw EPEFormat("Damaged section table (sections share file data)");
     ParseResources();
 }
 
