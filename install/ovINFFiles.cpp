@@ -60,16 +60,6 @@ std::string ExtractFileExt(const std::string& name)
     return name.substr(dot);
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 [[noreturn]] void ConvertError(const std::string& text)
 {

@@ -1,5 +1,6 @@
 // SHA-256. See ovSHA256.h.
 #include "ovSHA256.h"
+#include "ovText.h"
 
 #include <cstring>
 
@@ -21,16 +22,6 @@ inline uint32_t Rotr(uint32_t x, int n)
     return (x >> n) | (x << (32 - n));
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 }  // namespace
 
@@ -140,7 +131,7 @@ bool ParseSHA256Hex(const std::string& text, uint8_t digest[TSHA256::DigestSize]
     if (text.size() != 2 * TSHA256::DigestSize)
         return false;
     for (size_t i = 0; i < TSHA256::DigestSize; ++i) {
-        int high = HexValue(text[2 * i]), low = HexValue(text[2 * i + 1]);
+        int high = HexDigit(text[2 * i]), low = HexDigit(text[2 * i + 1]);
         if (high < 0 || low < 0)
             return false;
         digest[i] = uint8_t(high * 16 + low);

@@ -1,5 +1,5 @@
-// Small text helpers shared by every layer: the ASCII case-blind comparison
-// and trimming. Inline: the setup program uses them in a few places only.
+// Small text helpers shared by every layer: the ASCII case-blind comparison,
+// lowering, trimming and hexadecimal digits. Inline: the setup program uses them in a few places only.
 #pragma once
 
 #include <cstddef>
@@ -42,4 +42,25 @@ inline std::string Trim(const std::string& text)
     while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
         --last;
     return text.substr(first, last - first);
+}
+
+// The text with its ASCII capitals lowered (other bytes unchanged).
+inline std::string LowerAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The value of a hexadecimal digit (either case); -1 for any other byte.
+inline int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }

@@ -10,13 +10,6 @@
 
 namespace {
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 std::string ReplaceAllText(const std::string& text, const std::string& from, const std::string& to)
 {
@@ -60,7 +53,7 @@ public:
                 continue;
             if (line[0] == '[') {
                 size_t close = line.find(']');
-                section = Lower(Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
+                section = LowerAscii(Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
                 skip = std::find(Order.begin(), Order.end(), section) != Order.end();
                 if (!skip)
                     Order.push_back(section);
@@ -78,7 +71,7 @@ public:
             auto& entries = Sections[section];
             bool seen = false;
             for (const auto& e : entries)
-                seen = seen || Lower(e.first) == Lower(name);
+                seen = seen || LowerAscii(e.first) == LowerAscii(name);
             if (!seen && !name.empty())
                 entries.emplace_back(name, value);
         }
@@ -86,7 +79,7 @@ public:
     // Entries in order; with pairsOnly, those with an empty value are dropped.
     std::vector<std::pair<std::string, std::string>> Section(const std::string& name, bool pairsOnly) const
     {
-        auto it = Sections.find(Lower(name));
+        auto it = Sections.find(LowerAscii(name));
         std::vector<std::pair<std::string, std::string>> out;
         if (it != Sections.end())
             for (const auto& e : it->second)
@@ -97,7 +90,7 @@ public:
     std::string Value(const std::string& section, const std::string& name) const
     {
         for (const auto& e : Section(section, false))
-            if (Lower(e.first) == Lower(name))
+            if (LowerAscii(e.first) == LowerAscii(name))
                 return e.second;
         return std::string();
     }
@@ -198,7 +191,7 @@ void TPlanWriter::FoldersToCreate()
         std::string dest = Destination(s);
         size_t slash = dest.find_last_of('\\');
         std::string dir = slash == std::string::npos ? std::string() : dest.substr(0, slash);
-        if (dir.empty() || !seen.insert(Lower(dir)).second)
+        if (dir.empty() || !seen.insert(LowerAscii(dir)).second)
             continue;
         folders.emplace_back(dir, Registered(s.FolderIndex));
     }
@@ -227,10 +220,10 @@ std::string RegistryLine(const std::string& root, const std::string& line)
         name = Trim(rest.substr(colon + 1, eq - colon - 1));
     data = rest.substr(eq + 1);
     std::string type = "string";
-    if (Lower(data.substr(0, 4)) == "hex:") {
+    if (LowerAscii(data.substr(0, 4)) == "hex:") {
         type = "binary";
         data = data.substr(4);
-    } else if (Lower(data.substr(0, 6)) == "dword:") {
+    } else if (LowerAscii(data.substr(0, 6)) == "dword:") {
         type = "dword";
         data = data.substr(6);
     }
@@ -391,7 +384,7 @@ void TPlanWriter::Ending()
              ExpandPlanMacros(H.AfterUninstallParamString, L).c_str());
     bool carried = false;
     for (const TArchiveSource& s : P.Files)
-        carried = carried || Lower(s.Name) == Lower(SXUninstallerName);
+        carried = carried || LowerAscii(s.Name) == LowerAscii(SXUninstallerName);
     if (!carried)
         Line("  the setup does not carry %s: it must already be on the machine", SXUninstallerName);
 }

@@ -2,6 +2,7 @@
 
 #include "sxBuildDate.h"
 #include "sxCompRules.h"
+#include "ovText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,13 +19,6 @@ const char* const SXUninstallerName = "ovUninst.exe";
 
 namespace {
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 std::string Trim(const std::string& s)
 {
@@ -157,7 +151,7 @@ void TLoader::Read(const std::string& fileName)
         if (line[0] == '[') {
             if (line.back() != ']')
                 Fail(where, "a section header must end with ']'");
-            section = Lower(Trim(line.substr(1, line.size() - 2)));
+            section = LowerAscii(Trim(line.substr(1, line.size() - 2)));
             static const std::set<std::string> sections = {"setup", "strings", "folders", "files",
                                                            "previousproducts", "components", "version"};
             if (!sections.count(section))
@@ -185,7 +179,7 @@ void TLoader::AddOverride(const std::string& text)
     size_t dot = text.find('.'), eq = text.find('=');
     if (dot == std::string::npos || eq == std::string::npos || dot > eq)
         Fail(where, "expected Section.Key=Value");
-    TLine l{Lower(Trim(text.substr(0, dot))), Trim(text.substr(dot + 1, eq - dot - 1)), Trim(text.substr(eq + 1)),
+    TLine l{LowerAscii(Trim(text.substr(0, dot))), Trim(text.substr(dot + 1, eq - dot - 1)), Trim(text.substr(eq + 1)),
             where};
     static const std::set<std::string> sections = {"setup", "strings", "folders", "files",
                                                    "previousproducts", "components", "version"};
@@ -194,14 +188,14 @@ void TLoader::AddOverride(const std::string& text)
     // An override replaces what the file says for a single-valued key.
     if (l.Section == "setup" || l.Section == "strings" || l.Section == "version")
         Lines.erase(std::remove_if(Lines.begin(), Lines.end(),
-                                   [&](const TLine& o) { return o.Section == l.Section && Lower(o.Key) == Lower(l.Key); }),
+                                   [&](const TLine& o) { return o.Section == l.Section && LowerAscii(o.Key) == LowerAscii(l.Key); }),
                     Lines.end());
     Lines.push_back(l);
 }
 
 bool TLoader::Bool(const TLine& l) const
 {
-    std::string v = Lower(l.Value);
+    std::string v = LowerAscii(l.Value);
     if (v == "yes" || v == "true" || v == "1" || v == "on")
         return true;
     if (v == "no" || v == "false" || v == "0" || v == "off")
@@ -266,7 +260,7 @@ std::string TLoader::ReadTextFile(const TLine& l, const std::string& path) const
 
 int TLoader::FolderIndex(const TLine& l, const std::string& name) const
 {
-    std::string n = Lower(Trim(name));
+    std::string n = LowerAscii(Trim(name));
     if (n.empty() || n == "target" || n == "-1")
         return -1;
     for (size_t i = 0; i < FolderNames.size(); ++i)
@@ -331,7 +325,7 @@ void TLoader::AddFiles(const TLine& l, const std::string& spec, bool single, int
     for (size_t i = 1; i < parts.size(); ++i) {
         std::string opt = parts[i];
         size_t eq = opt.find('=');
-        std::string key = Lower(Trim(opt.substr(0, eq)));
+        std::string key = LowerAscii(Trim(opt.substr(0, eq)));
         std::string value = eq == std::string::npos ? std::string() : Trim(opt.substr(eq + 1));
         if (key == "name" && eq != std::string::npos) {
             name = value;
@@ -419,7 +413,7 @@ void TLoader::AddFiles(const TLine& l, const std::string& spec, bool single, int
 
 void TLoader::ApplySetup(const TLine& l)
 {
-    std::string key = Lower(l.Key);
+    std::string key = LowerAscii(l.Key);
     if (!SetupKeys().count(key))
         Fail(l.Where, "unknown key '" + l.Key + "' in [Setup]");
     if (Setup.count(key))
@@ -432,16 +426,16 @@ void TLoader::ApplyString(const TLine& l)
     std::string key = l.Key;
     bool fromFile = false;
     int index = SXStringRoleIndex(key);
-    if (index < 0 && key.size() > 4 && Lower(key.substr(key.size() - 4)) == "file") {
+    if (index < 0 && key.size() > 4 && LowerAscii(key.substr(key.size() - 4)) == "file") {
         index = SXStringRoleIndex(key.substr(0, key.size() - 4));
-        std::string base = Lower(key.substr(0, key.size() - 4));
+        std::string base = LowerAscii(key.substr(0, key.size() - 4));
         if (index < 0 && base.compare(0, 6, "string") == 0)
             key = key.substr(0, key.size() - 4);
         fromFile = true;
     }
     if (index < 0) {
         std::string digits = key;
-        if (Lower(digits).compare(0, 6, "string") == 0)
+        if (LowerAscii(digits).compare(0, 6, "string") == 0)
             digits = digits.substr(6);
         char* end = nullptr;
         long v = digits.empty() ? -1 : std::strtol(digits.c_str(), &end, 10);
@@ -481,7 +475,7 @@ void TLoader::ApplyString(const TLine& l)
 void TLoader::ApplyFolder(const TLine& l)
 {
     std::vector<std::string> parts = Split(l.Value, '|');
-    std::string name = Lower(l.Key);
+    std::string name = LowerAscii(l.Key);
     if (name == "target" || name == "-1" || name.find_first_not_of("0123456789") == std::string::npos)
         Fail(l.Where, "'" + l.Key + "' cannot name a folder (reserved or a number)");
     if (std::find(FolderNames.begin(), FolderNames.end(), name) != FolderNames.end())
@@ -490,7 +484,7 @@ void TLoader::ApplyFolder(const TLine& l)
         Fail(l.Where, "folder '" + l.Key + "' has no path");
     bool registered = false;
     for (size_t i = 1; i < parts.size(); ++i) {
-        if (Lower(parts[i]) == "register")
+        if (LowerAscii(parts[i]) == "register")
             registered = true;
         else
             Fail(l.Where, "unknown folder option '" + parts[i] + "' (register)");
@@ -529,10 +523,10 @@ bool ParseVersion(const std::string& text, uint16_t out[4])
 
 void TLoader::ApplyVersion(const TLine& l)
 {
-    std::string key = Lower(l.Key);
+    std::string key = LowerAscii(l.Key);
     P.HasVersion = true;
     for (const auto& kv : P.VersionStrings)
-        if (Lower(kv.first) == key)
+        if (LowerAscii(kv.first) == key)
             Fail(l.Where, "'" + l.Key + "' is already set");
     if (key == "fileversion" || key == "productversion") {
         uint16_t* v = key == "fileversion" ? P.FileVersion : P.ProductVersion;
@@ -554,15 +548,15 @@ void TLoader::Apply()
         else if (l.Section == "folders")
             FolderLines.push_back(l);
         else if (l.Section == "files") {
-            if (Lower(l.Key) != "file")
+            if (LowerAscii(l.Key) != "file")
                 Fail(l.Where, "[Files] takes 'File = SOURCE | options' lines, not '" + l.Key + "'");
             FileLines.push_back(l);
         } else if (l.Section == "previousproducts") {
-            if (Lower(l.Key) != "product")
+            if (LowerAscii(l.Key) != "product")
                 Fail(l.Where, "[PreviousProducts] takes 'Product = NAME' lines, not '" + l.Key + "'");
             P.Header.PreviousProducts.push_back(Text(l));
         } else if (l.Section == "components") {
-            if (Lower(l.Key) != "component")
+            if (LowerAscii(l.Key) != "component")
                 Fail(l.Where, "[Components] takes 'Component = NAME' lines, not '" + l.Key + "'");
             // The setup names the downloaded package after the component and
             // refuses a name that could lead it out of its folder.
@@ -786,7 +780,7 @@ void TLoader::AddUninstaller(uint16_t o)
     // The uninstaller goes where the uninstall registration expects it. A
     // project that registers for uninstall and names none gets the one the
     // builder finds (UninstallerWanted); "none" leaves it out on purpose.
-    std::string uninstaller = Has("uninstaller") ? Lower(Trim(Get("uninstaller").Value)) : std::string();
+    std::string uninstaller = Has("uninstaller") ? LowerAscii(Trim(Get("uninstaller").Value)) : std::string();
     if (uninstaller == "none") {
         if (o & soUninstall)
             P.Warnings.push_back(Get("uninstaller").Where +
@@ -800,7 +794,7 @@ void TLoader::AddUninstaller(uint16_t o)
         std::string path = ExistingFile(l, l.Value);
         int folder = -1;
         for (size_t i = 0; i < h.Folders.size(); ++i)
-            if (Lower(h.Folders[i]) == Lower(SXUninstallerFolder))
+            if (LowerAscii(h.Folders[i]) == LowerAscii(SXUninstallerFolder))
                 folder = static_cast<int>(i);
         if (folder < 0) {
             h.Folders.push_back(SXUninstallerFolder);
@@ -824,7 +818,7 @@ void TLoader::CheckFiles()
     // earlier one at install time.
     std::map<std::pair<int, std::string>, size_t> seen;
     for (size_t i = 0; i < P.Files.size(); ++i) {
-        auto key = std::make_pair(P.Files[i].FolderIndex, Lower(P.Files[i].Name));
+        auto key = std::make_pair(P.Files[i].FolderIndex, LowerAscii(P.Files[i].Name));
         auto it = seen.find(key);
         if (it == seen.end()) {
             seen[key] = i;
