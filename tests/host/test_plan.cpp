@@ -4,6 +4,7 @@
 // uninstall entry; SOURCE_DATE_EPOCH read and converted.
 #include <gtest/gtest.h>
 
+#include "host/host_fixtures.h"
 #include "sxBuildDate.h"
 #include "sxPlan.h"
 #include "sxProject.h"
@@ -17,29 +18,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void SetEpoch(const char* value)
-{
-#ifdef _WIN32
-    _putenv_s("SOURCE_DATE_EPOCH", value ? value : "");
-#else
-    if (value)
-        setenv("SOURCE_DATE_EPOCH", value, 1);
-    else
-        unsetenv("SOURCE_DATE_EPOCH");
-#endif
-}
 
-class PlanTest : public testing::Test {
+class PlanTest : public TFolderTest {
 protected:
     void SetUp() override
     {
-        Dir = testing::TempDir() + "sx_plan_test";
-        for (char& c : Dir)
-            if (c == '\\')
-                c = '/';
-        std::error_code ec;
-        fs::remove_all(Dir, ec);
-        fs::create_directories(Dir + "/docs", ec);
+        MakeFolder("sx_plan_test");
+        Mk(Dir + "/docs");
         Write("a.txt", "alpha");
         Write("docs/b.txt", "bravo");
         Write("comp.inf",
@@ -62,18 +47,6 @@ protected:
               "[Delete Files]\n<WindowsDir>\\old.ini=\n");
     }
     void TearDown() override { SetEpoch(nullptr); }
-    void Write(const std::string& rel, const std::string& text)
-    {
-        TFileStream f(Dir + "/" + rel, fmCreate);
-        if (!text.empty())
-            f.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
-    }
-    std::string Project(const std::string& text)
-    {
-        Write("p.ini", text);
-        return Dir + "/p.ini";
-    }
-    std::string Dir;
 };
 
 const char kProject[] =

@@ -3,6 +3,8 @@
 // mistake is reported with the file name and the line number.
 #include <gtest/gtest.h>
 
+#include "host/host_fixtures.h"
+
 #include "sxProject.h"
 
 #include <chrono>
@@ -14,16 +16,11 @@
 namespace {
 
 // A scratch project folder with a few source files.
-class ProjectTest : public testing::Test {
+class ProjectTest : public TFolderTest {
 protected:
     void SetUp() override
     {
-        // The loader gives paths with forward slashes on every platform.
-        Dir = testing::TempDir() + "sx_project_test";
-        for (char& c : Dir)
-            if (c == '\\')
-                c = '/';
-        Mk(Dir);
+        MakeFolder("sx_project_test");
         Mk(Dir + "/src");
         Mk(Dir + "/src/sub");
         Write("src/a.txt", "alpha");
@@ -37,22 +34,6 @@ protected:
         Write("client.dll", "MZ-client");
         Write("ovUninst.exe", "MZ-uninst");
     }
-    static void Mk(const std::string& d)
-    {
-        std::error_code ec;
-        std::filesystem::create_directories(d, ec);
-    }
-    void Write(const std::string& rel, const std::string& text)
-    {
-        TFileStream f(Dir + "/" + rel, fmCreate);
-        if (!text.empty())
-            f.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
-    }
-    std::string Project(const std::string& text)
-    {
-        Write("p.ini", text);
-        return Dir + "/p.ini";
-    }
     // The error message of loading text, or "" when it loads.
     std::string ErrorOf(const std::string& text, const std::vector<std::string>& overrides = {})
     {
@@ -63,7 +44,6 @@ protected:
             return e.message();
         }
     }
-    std::string Dir;
 };
 
 const char kMinimal[] = "[Strings]\nSetupName=S\n";

@@ -3,6 +3,7 @@
 // without it, every package gets an identifier of its own.
 #include <gtest/gtest.h>
 
+#include "host/host_fixtures.h"
 #include "ovStgImp.h"
 
 #include <cstdlib>
@@ -32,17 +33,6 @@ std::vector<uint8_t> Package(const std::string& name)
     return bytes;
 }
 
-void SetEpoch(const char* value)
-{
-#ifdef _WIN32
-    _putenv_s("SOURCE_DATE_EPOCH", value ? value : "");
-#else
-    if (value)
-        setenv("SOURCE_DATE_EPOCH", value, 1);
-    else
-        unsetenv("SOURCE_DATE_EPOCH");
-#endif
-}
 
 }  // namespace
 
