@@ -59,9 +59,10 @@ void ShowErrorText(const std::string& text)
 // 256 entry (which ends the run).
 void ReportCorrupted(const std::string& text)
 {
-    if (SilentMode)
-        LogMessage(svError, ExtractTag, text);
-    ShowErrorText(text);
+    RouteMessage(svError, ExtractTag, text, [&] {
+        ShowErrorText(text);
+        return 0;
+    });
 }
 
 // The version resource of a file; 0.0.0.0 when it has none.
@@ -285,9 +286,8 @@ void TCompSetupManager::Execute()
     ResolveLocalSetup(std::string());
     while (Status == csOK && NeedsDownload()) {
         std::string question = DownloadQuestion();
-        if (SilentMode)
-            LogMessage(svError, "Component Setup Code 255", ConvertLineBreaks(question));  // ends the run
-        switch (AskDownloadMethod(question)) {
+        switch (RouteMessage(svError, "Component Setup Code 255", ConvertLineBreaks(question),
+                             [&] { return AskDownloadMethod(question); })) {
         case 1:
             PromptForDownload();
             break;
@@ -406,10 +406,10 @@ bool TCompSetupManager::InstallFromPackage(TCompSetupComponent& component, const
             if (written)
                 break;
             std::string text = FormatStored(SXCannotWriteText, file.Path);
-            if (SilentMode)
-                LogMessage(svError, ExtractTag, text);  // ends the run
-            int answer = MessageBoxA(nullptr, text.c_str(), ErrorCaption.c_str(),
-                                     MB_ABORTRETRYIGNORE | MB_ICONERROR | MB_SETFOREGROUND);
+            int answer = RouteMessage(svError, ExtractTag, text, [&] {
+                return MessageBoxA(nullptr, text.c_str(), ErrorCaption.c_str(),
+                                   MB_ABORTRETRYIGNORE | MB_ICONERROR | MB_SETFOREGROUND);
+            });
             if (answer == IDRETRY)
                 continue;
             if (answer != IDIGNORE)

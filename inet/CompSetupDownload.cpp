@@ -95,20 +95,18 @@ void TCompSetupManager::ConfirmAbort(TLVDialogInfoOV& info)
         EndDialog(window, 7);
     };
 
-    if (SilentMode) {
-        // Logging an error ends the run: stop the thread first, so nothing
-        // waits for a pause that no answer will lift.
-        try {
-            LogMessage(svError, "Component Setup Aborted Code 257", kAbortQuestion);
-        } catch (...) {
-            abort();
-            throw;
-        }
+    int answer = IDNO;
+    try {
+        answer = RouteMessage(svError, "Component Setup Aborted Code 257", kAbortQuestion, [&] {
+            return MessageBoxA(window, kAbortQuestion, "Confirmation",
+                               MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION | MB_SETFOREGROUND);
+        });
+    } catch (...) {
+        // Logging the question ends an unattended run: stop the thread first,
+        // so nothing waits for a pause that no answer will lift.
         abort();
-        return;
+        throw;
     }
-    const int answer = MessageBoxA(window, kAbortQuestion, "Confirmation",
-                                   MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION | MB_SETFOREGROUND);
     if (answer != IDYES) {
         EnableWindow(GetDlgItem(window, SXID_CANCEL), TRUE);
         if (thread)

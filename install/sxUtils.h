@@ -37,6 +37,29 @@ enum : int32_t { svInformation = 0, svError = 8 };
 // positive severity then raises EAbort, the silent abort of the run.
 void LogMessage(int32_t severity, const std::string& tag, const std::string& message);
 
+// Every message and question of a run goes through here, so that the choice
+// between the run log and the screen is made in one place. Unattended,
+// logText is logged under tag and `unattended` is the answer; with a positive
+// severity logging ends the run, so nothing is shown and nothing returns.
+// Interactive, ask() puts the message in front of the user and its result is
+// the answer. The logged text may differ from the shown one (a license is
+// logged as accepted, not reproduced).
+// LogMessage for RouteMessage: out of line, so that no call site builds the
+// tag's string.
+void LogRouted(int32_t severity, const char* tag, const std::string& text);
+void LogRouted(int32_t severity, const char* tag, const char* text);
+
+template <class Ask, class Text>
+auto RouteMessage(int32_t severity, const char* tag, const Text& logText, Ask ask,
+                  decltype(ask()) unattended = {}) -> decltype(ask())
+{
+    if (SilentMode) {
+        LogRouted(severity, tag, logText);
+        return unattended;
+    }
+    return ask();
+}
+
 // Every two-character sequence backslash + "n" becomes CR LF.
 std::string ConvertLineBreaks(const std::string& text);
 

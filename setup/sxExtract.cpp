@@ -205,12 +205,10 @@ bool TSXExtractor::Load(TStream& stream)
             ok = false;
         }
     }
-    if (!ok) {
-        if (SilentMode)
-            LogMessage(svError, "Initialization Code 258", "Error");  // raises the silent abort
-        else
-            MessageBoxA(nullptr, "Invalid file format.", "Error", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
-    }
+    if (!ok)
+        RouteMessage(svError, "Initialization Code 258", "Error", [] {
+            return MessageBoxA(nullptr, "Invalid file format.", "Error", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+        });
     return ok;
 }
 
@@ -219,12 +217,10 @@ bool TSXExtractor::Welcome()
     std::string text = ConvertLineBreaks(GetString(sxsWelcomeText));
     if (text.empty() || text == ".")
         return true;
-    if (SilentMode) {
-        LogMessage(svInformation, "Welcome Message Code 259", text);
-        return true;
-    }
-    return MessageBoxA(nullptr, text.c_str(), GetString(sxsWelcomeCaption).c_str(),
-                       MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
+    return RouteMessage(svInformation, "Welcome Message Code 259", text, [&] {
+        return MessageBoxA(nullptr, text.c_str(), GetString(sxsWelcomeCaption).c_str(),
+                           MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
+    }, true);
 }
 
 bool TSXExtractor::GetPassword()
@@ -337,10 +333,10 @@ int TSXExtractor::ReportCannotWrite(const std::string& path, bool dataRead)
     // The stored text is converted first and the path inserted afterwards, so
     // the backslashes of the path stay as they are.
     std::string message = FormatText(ConvertLineBreaks(SXCannotWriteText).c_str(), path.c_str());
-    if (SilentMode)
-        LogMessage(svError, "Setup Extract Files Code 261", message);
-    return MessageBoxA(nullptr, message.c_str(), "Error",
-                       MB_ICONERROR | MB_SETFOREGROUND | (dataRead ? MB_OKCANCEL : MB_ABORTRETRYIGNORE));
+    return RouteMessage(svError, "Setup Extract Files Code 261", message, [&] {
+        return MessageBoxA(nullptr, message.c_str(), "Error",
+                           MB_ICONERROR | MB_SETFOREGROUND | (dataRead ? MB_OKCANCEL : MB_ABORTRETRYIGNORE));
+    });
 }
 
 void TSXExtractor::DoExtract(TProgressDlg* progress)

@@ -130,11 +130,9 @@ bool TSXExtractorSL::Welcome()
         return true;
     text = ReplaceTextMacros(text);
     std::string caption = ReplaceTextMacros(GetString(sxsWelcomeCaption));
-    if (SilentMode) {
-        LogMessage(svInformation, "Welcome Message Code 262", text);
-        return true;
-    }
-    return AskConfirmation(caption, text, GetString(sxsYes), GetString(sxsNo));
+    return RouteMessage(svInformation, "Welcome Message Code 262", text, [&] {
+        return AskConfirmation(caption, text, GetString(sxsYes), GetString(sxsNo));
+    }, true);
 }
 
 bool TSXExtractorSL::GetTargetFolder()
@@ -228,12 +226,9 @@ bool TSXExtractorSL::AcceptLicense()
     CallHook("BeforeAcceptLicense");
     bool result = true;
     std::string text = GetString(sxsLicenseText);
-    if (!text.empty()) {
-        if (SilentMode)
-            LogMessage(svInformation, "Accept License Code 263", "License Accepted");
-        else
-            result = AskLicenseAcceptance(ConvertLineBreaks(text));
-    }
+    if (!text.empty())
+        result = RouteMessage(svInformation, "Accept License Code 263", "License Accepted",
+                              [&] { return AskLicenseAcceptance(ConvertLineBreaks(text)); }, true);
     CallHook("AfterAcceptLicense");
     return result;
 }
@@ -259,9 +254,9 @@ bool TSXExtractorSL::RemovePrevious()
             std::string message = FormatText(
                 "Do you want setup to remove existing %s from your system before continue? (recommended)",
                 name.c_str());
-            if (SilentMode)
-                LogMessage(svError, "Setup Message Code 262", message);  // ends the run
-            if (AskConfirmation(GetString(sxsSetupName), message, GetString(sxsYes), GetString(sxsNo))) {
+            if (RouteMessage(svError, "Setup Message Code 262", message, [&] {
+                    return AskConfirmation(GetString(sxsSetupName), message, GetString(sxsYes), GetString(sxsNo));
+                })) {
                 PumpMessage();
                 RunAndWait(std::string(), command, SW_SHOWNORMAL, false);
             }
@@ -293,10 +288,8 @@ bool TSXExtractorSL::ExecuteCommand()
     if (!LockedTemp.empty()) {
         ScheduleReplacements(LockedTemp, &LockedTarget);
         std::string text = ConvertLineBreaks(LockedFilesText);
-        if (SilentMode)
-            LogMessage(svInformation, "Locked Files Code 260", text);
-        else
-            ShowMessageDialog(InformationCaption, text, GetString(sxsOK));
+        RouteMessage(svInformation, "Locked Files Code 260", text,
+                     [&] { return ShowMessageDialog(InformationCaption, text, GetString(sxsOK)); });
     } else if (ok && (HeaderSL->Options & soRunCommand)) {
         std::string command = ExpandMacros(HeaderSL->Command);
         std::string parameters = ExpandMacros(HeaderSL->Parameters);
@@ -456,9 +449,7 @@ bool TSXExtractorSL::Execute()
     if (HeaderSL->Options & soNoFinalMessage)
         return ok;
     std::string message = ok ? "Setup completed." : "Setup aborted.";
-    if (SilentMode)
-        LogMessage(svInformation, "Setup Message Code 261", message);
-    else
-        ShowMessageDialog(InformationCaption, message, GetString(sxsOK));
+    RouteMessage(svInformation, "Setup Message Code 261", message,
+                 [&] { return ShowMessageDialog(InformationCaption, message, GetString(sxsOK)); });
     return ok;
 }
