@@ -8,7 +8,6 @@
 #include "ovUtils.h"
 #include "ovsMain.h"
 #include "sxCompRules.h"
-#include "sxExtract.h"
 #include "sxFolderDlg.h"
 #include "sxHandles.h"
 #include "sxResIDs.h"

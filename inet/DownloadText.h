@@ -11,11 +11,6 @@
 // 0 for a size of 0 or below; never above INT32_MAX.
 int32_t DownloadPercent(int64_t total, int32_t size);
 
-// "None", "512B", "999K", "1.5M": megabytes of 1,024,000 bytes with one
-// decimal (halves rounded up) and the whole megabytes grouped by thousands,
-// with the separators given. Negative sizes come out as plain bytes.
-std::string FormatSizeText(int64_t bytes, char thousands, char decimal);
-
 // The second progress text: "%42 Done (1.5M)" - the percent sign first, then
 // the number, then " Done (", the formatted size and ")".
 std::string DownloadDoneText(int32_t percent, const std::string& formattedSize);

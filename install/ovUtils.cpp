@@ -1,6 +1,5 @@
 #include "ovUtils.h"
 
-#include "DownloadText.h"
 #include "ovClass.h"
 #include "ovStream.h"
 #include "ovUtilsShared.h"

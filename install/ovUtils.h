@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "ovRegistry.h"
-#include "sxTypes.h"
+#include "ovClass.h"  // TDateTime
 #include "sxUtils.h"
 
 // ---- Folder macros and system folders -------------------------------------

@@ -29,6 +29,12 @@ std::string LocalDateTimeText()
 
 }  // namespace
 
+const char* const SXCannotWriteText =
+    "Cannot write to file:\\n\"%s\"\\n\\nPossible reasons:\\n1. Disk is full or inaccessible.\\n2. The file is in "
+    "use by system or another program.\\n3. Source data is corrupted.\\n\\nTIP: If disk is accessible and has "
+    "enough free \\nspace, try to restart your machine, then try\\nagain. If the problem persists, please\\ncontact "
+    "the product vendor.";
+
 void LogMessage(int32_t severity, const std::string& tag, const std::string& message)
 {
     if (severity > MaxSeverity)

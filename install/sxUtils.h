@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "sxTypes.h"  // SilentMode, TDateTime, ReadShortString, WriteShortString
+#include "sxTypes.h"  // SilentMode, ReadShortString, WriteShortString
 
 // The run log being built in memory, and the highest severity logged so far
 // (the exit code of an unattended run).
@@ -59,6 +59,10 @@ auto RouteMessage(int32_t severity, const char* tag, const Text& logText, Ask as
     }
     return ask();
 }
+
+// The cannot-write message of the extraction and the component setup, as
+// stored (with \n markers), one %s for the path.
+extern const char* const SXCannotWriteText;
 
 // Every two-character sequence backslash + "n" becomes CR LF.
 std::string ConvertLineBreaks(const std::string& text);

@@ -16,12 +16,6 @@
 
 const char* const SXStorageResourceName = "SX_STORAGE";
 
-const char* const SXCannotWriteText =
-    "Cannot write to file:\\n\"%s\"\\n\\nPossible reasons:\\n1. Disk is full or inaccessible.\\n2. The file is in "
-    "use by system or another program.\\n3. Source data is corrupted.\\n\\nTIP: If disk is accessible and has "
-    "enough free \\nspace, try to restart your machine, then try\\nagain. If the problem persists, please\\ncontact "
-    "the product vendor.";
-
 namespace {
 
 // The nearest integer, halves going to the even neighbour.

@@ -28,9 +28,6 @@ constexpr int32_t SXOutputChunkSize = 61440;
 // The archive resource and its type (RCDATA).
 extern const char* const SXStorageResourceName;  // "SX_STORAGE"
 
-// The cannot-write message, as stored (with \n markers), one %s for the path.
-extern const char* const SXCannotWriteText;
-
 class TSXExtractor {
 public:
     TSXExtractor();

@@ -11,6 +11,9 @@
 #include <exception>
 #include <string>
 
+// A local date and time: days since 1899-12-30, the fraction being the time of day.
+using TDateTime = double;
+
 class Exception : public std::exception {
 public:
     // systemCode: the system's error code of the failed call (Windows'
@@ -85,3 +88,8 @@ std::string FormatText(const char* format, ...)
 #endif
     ;
 std::string FormatTextV(const char* format, va_list args);
+
+// "None", "512B", "999K", "1.5M": megabytes of 1,024,000 bytes with one
+// decimal (halves rounded up) and the whole megabytes grouped by thousands,
+// with the separators given. Negative sizes come out as plain bytes.
+std::string FormatSizeText(int64_t bytes, char thousands, char decimal);

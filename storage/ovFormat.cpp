@@ -241,3 +241,24 @@ std::string FormatText(const char* format, ...)
     va_end(args);
     return result;
 }
+
+std::string FormatSizeText(int64_t bytes, char thousands, char decimal)
+{
+    if (bytes == 0)
+        return "None";
+    if (bytes < 1024)
+        return std::to_string(bytes) + "B";
+    if (bytes < 1024000)
+        return std::to_string(bytes / 1024) + "K";
+    // Tenths of a megabyte in integers, so that a size such as 1.15M does not
+    // depend on how a quotient is stored.
+    const int64_t tenths = bytes / 1024000 * 10 + ((bytes % 1024000) * 10 + 512000) / 1024000;
+    const std::string whole = std::to_string(tenths / 10);
+    std::string grouped;
+    for (size_t i = 0; i < whole.size(); ++i) {
+        if (i > 0 && (whole.size() - i) % 3 == 0)
+            grouped += thousands;
+        grouped += whole[i];
+    }
+    return grouped + decimal + std::to_string(tenths % 10) + "M";
+}

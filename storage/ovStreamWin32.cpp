@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "ovHandlesWin32.h"
+
 namespace {
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 }
@@ -39,11 +41,7 @@ TFileStream::TFileStream(const std::string& fileName, uint32_t mode) : Name(file
 
 TFileStream::~TFileStream()
 {
-    if (AsHandle(Handle) != INVALID_HANDLE_VALUE) {
-        DWORD err = GetLastError();
-        CloseHandle(AsHandle(Handle));
-        SetLastError(err);
-    }
+    TFileHandle owner(AsHandle(Handle));
 }
 
 int32_t TFileStream::Read(void* buffer, int32_t count)

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "ovHandlesWin32.h"
+
 bool StgSetFileArchiveOnly(const std::string& fileName)
 {
     return SetFileAttributesA(fileName.c_str(), FILE_ATTRIBUTE_ARCHIVE) != 0;
@@ -16,13 +18,11 @@ bool StgIsLink(const std::string& fileName)
 
 bool StgSetFileDateNow(const std::string& fileName)
 {
-    HANDLE h = CreateFileA(fileName.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    TFileHandle file(CreateFileA(fileName.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return false;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    BOOL ok = SetFileTime(h, nullptr, nullptr, &now);
-    CloseHandle(h);
-    return ok != 0;
+    return SetFileTime(file.get(), nullptr, nullptr, &now) != 0;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "DownloadText.h"
+#include "ovClass.h"
 
 namespace {
 

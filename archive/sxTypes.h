@@ -36,15 +36,13 @@
 // (StoredSize = padded length, PlainSize = length before padding).
 #pragma once
 
+#include "ovClass.h"  // TDateTime
 #include "ovStream.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
-
-// A local date and time: days since 1899-12-30, the fraction being the time of day.
-using TDateTime = double;
 
 // Unattended mode: set once, when the archive header is read.
 extern bool SilentMode;
