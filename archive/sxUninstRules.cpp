@@ -4,6 +4,9 @@
 
 #include <cctype>
 
+const char* const UninstallKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char* const UninstallIconsKey = "Software\\Orvale Systems\\Uninstall Icons";
+const char* const UninstallerPath = "<CommonFilesDir>\\Orvale Systems\\ovUninst.exe";
 const char* const SharedDLLsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 const char* const SharedCountMarker = "SharedUninstaller";
 

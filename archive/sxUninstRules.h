@@ -11,6 +11,13 @@
 #include <utility>
 #include <vector>
 
+// Key paths below HKEY_LOCAL_MACHINE (the uninstaller reads them without
+// the code that writes the entry).
+extern const char* const UninstallKeyPath;   // "Software\Microsoft\Windows\CurrentVersion\Uninstall\"
+extern const char* const UninstallIconsKey;  // "Software\Orvale Systems\Uninstall Icons"
+// Where the uninstaller is expected, before macro expansion.
+extern const char* const UninstallerPath;    // "<CommonFilesDir>\Orvale Systems\ovUninst.exe"
+
 // The folders that creating `folder` ("X:\..." or "\\server\share\...")
 // would make: the folder and each missing parent, outermost first, as
 // `exists` answers for each level. False for a path of no such form (a

@@ -211,38 +211,6 @@ bool TRegistry::DeleteValue(const std::string& name)
     return RegDeleteValueA(CurrentKey, name.c_str()) == ERROR_SUCCESS;
 }
 
-std::vector<std::string> TRegistry::GetKeyNames()
-{
-    std::vector<std::string> names;
-    DWORD count = 0, maxLen = 0;
-    if (!CurrentKey || RegQueryInfoKeyA(CurrentKey, nullptr, nullptr, nullptr, &count, &maxLen, nullptr, nullptr,
-                                        nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return names;
-    std::string name(maxLen + 1, '\0');
-    for (DWORD i = 0; i < count; ++i) {
-        DWORD len = maxLen + 1;
-        if (RegEnumKeyExA(CurrentKey, i, &name[0], &len, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
-            names.push_back(name.substr(0, len));
-    }
-    return names;
-}
-
-std::vector<std::string> TRegistry::GetValueNames()
-{
-    std::vector<std::string> names;
-    DWORD count = 0, maxLen = 0;
-    if (!CurrentKey || RegQueryInfoKeyA(CurrentKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
-                                        &maxLen, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return names;
-    std::string name(maxLen + 1, '\0');
-    for (DWORD i = 0; i < count; ++i) {
-        DWORD len = maxLen + 1;
-        if (RegEnumValueA(CurrentKey, i, &name[0], &len, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
-            names.push_back(name.substr(0, len));
-    }
-    return names;
-}
-
 // ---- TRegistryEx ---------------------------------------------------------------
 
 bool TRegistryEx::OpenKeyReadOnly(const std::string& path)

@@ -7,10 +7,6 @@
 
 #include <memory>
 
-const char* const UninstallKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-const char* const UninstallIconsKey = "Software\\Orvale Systems\\Uninstall Icons";
-const char* const UninstallerPath = "<CommonFilesDir>\\Orvale Systems\\ovUninst.exe";
-
 namespace {
 
 // Counts the shared uninstaller for this product, once: the product's key

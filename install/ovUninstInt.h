@@ -26,15 +26,12 @@
 // holds a space and followed by one blank.
 #pragma once
 
+#include "sxUninstRules.h"  // the key paths
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Key paths below HKEY_LOCAL_MACHINE.
-extern const char* const UninstallKeyPath;   // "Software\Microsoft\Windows\CurrentVersion\Uninstall\"
-extern const char* const UninstallIconsKey;  // "Software\Orvale Systems\Uninstall Icons"
-// Where the uninstaller is expected, before macro expansion.
-extern const char* const UninstallerPath;    // "<CommonFilesDir>\Orvale Systems\ovUninst.exe"
 
 class TUninstallINF {
 public:
