@@ -1,7 +1,9 @@
 """Helpers of the setup end-to-end tests: build a setup from a project text
 with sxbuild, write raw archives for damaged-input cases, run setups under
 Wine, read the run log, query the registry and snapshot drive_c."""
+import contextlib
 import os
+import random
 import re
 import shutil
 import struct
@@ -180,6 +182,30 @@ def start_setup(exe, *args, env=None):
     e.update(env or {})
     return subprocess.Popen([str(ROOT / "scripts" / "wine-run.sh"), str(exe), *[str(a) for a in args]], env=e,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+@contextlib.contextmanager
+def killed_on_exit(proc):
+    """Yields the process and kills it when the block ends with it still
+    running, so that a test failing half-way through a dialog leaves no
+    program behind for the next test."""
+    try:
+        yield proc
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+
+
+def running_setup(exe, *args, env=None):
+    """start_setup for a with-block: `with running_setup(exe) as proc:`."""
+    return killed_on_exit(start_setup(exe, *args, env=env))
+
+
+def seeded_bytes(size, seed):
+    """size bytes that look random (zlib cannot shrink them) and are the
+    same in every run, so that a failure can be reproduced."""
+    return random.Random(seed).randbytes(size)
 
 
 def parse_log(text):

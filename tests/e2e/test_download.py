@@ -6,7 +6,6 @@ progress text of a package past 25 MB, and the missing Internet library.
 
 Wine's processes get an environment without proxy variables."""
 import hashlib
-import os
 import re
 import subprocess
 import time
@@ -17,7 +16,8 @@ import pytest
 from conftest import HOST, ROOT
 from httpserver import PackageServer, header, without_proxy
 from robot import IDNO, IDOK, IDYES, robot  # noqa: F401
-from setuphelpers import build_setup, drive_c, fresh_dir, temp_dir, wait_for, win_path, wine_env
+from setuphelpers import (build_setup, drive_c, fresh_dir, killed_on_exit, seeded_bytes, temp_dir, wait_for, win_path,
+                          wine_env)
 
 STGTOOL = HOST / "tools" / "stgtool"
 TITLE = "Ravudure Dudor"
@@ -134,7 +134,7 @@ def test_download_installs_the_components(tmp_path, root, robot, server, count):
     for i in range(count):
         name = f"Runtime {i + 1}"
         # The second is slow enough (about 50 pieces) to be seen alone in the list.
-        files = {f"lib{i + 1}.dll": os.urandom(20000 + 180000 * i) + b"x" * 30000,
+        files = {f"lib{i + 1}.dll": seeded_bytes(20000 + 180000 * i, 100 + i) + b"x" * 30000,
                  f"data{i + 1}.txt": b"data %d\r\n" % i}
         package = make_package(tmp_path, name, files)
         server.add(f"r{i + 1}.stg", package)
@@ -142,8 +142,7 @@ def test_download_installs_the_components(tmp_path, root, robot, server, count):
         components.append({"name": name, "url": server.url(f"/{route}/r{i + 1}.stg"), "size": len(package),
                            "files": files})
     exe = build(tmp_path, root, components)
-    proc = start(exe)
-    try:
+    with killed_on_exit(start(exe)) as proc:
         open_download_dialog(robot)
         assert robot.items(TITLE, LIST) == [[c["name"], format_size(c["size"]), c["url"]] for c in components]
         total = sum(c["size"] for c in components)
@@ -159,9 +158,6 @@ def test_download_installs_the_components(tmp_path, root, robot, server, count):
             assert robot.text(TITLE, PROGRESS1) == f"Downloading {second['name']} ..."
         robot.gone(TITLE, timeout=60)
         assert finish(proc) == 0
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     for c in components:
         for file_name, data in c["files"].items():
             assert (root / c["name"] / file_name).read_bytes() == data
@@ -179,7 +175,7 @@ def test_download_installs_the_components(tmp_path, root, robot, server, count):
 # nothing is installed, no package is left behind.
 @pytest.mark.parametrize("case", ["websize0", "404", "sha-mismatch"])
 def test_failed_download_installs_nothing(tmp_path, root, robot, server, case):  # noqa: F811
-    files = {"lib.dll": os.urandom(5000)}
+    files = {"lib.dll": seeded_bytes(5000, 2)}
     package = make_package(tmp_path, "Runtime", files)
     server.add("r.stg", package)
     component = {"name": "Runtime", "url": server.url("/pkg/r.stg"), "size": len(package), "files": files}
@@ -190,15 +186,11 @@ def test_failed_download_installs_nothing(tmp_path, root, robot, server, case): 
     else:
         component["sha"] = hashlib.sha256(package + b"!").hexdigest()
     exe = build(tmp_path, root, [component])
-    proc = start(exe)
-    try:
+    with killed_on_exit(start(exe)) as proc:
         open_download_dialog(robot)
         robot.click(TITLE, IDOK)
         robot.gone(TITLE, timeout=60)
         finish(proc)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert not (root / "Runtime" / "lib.dll").exists()
     path = "/" + component["url"].split("/", 3)[3]
     assert len(server.requests_for(path)) == (0 if case == "websize0" else 1)
@@ -209,13 +201,12 @@ def test_failed_download_installs_nothing(tmp_path, root, robot, server, case): 
 # the transfer go on; Yes ends the dialog within about 6 seconds; nothing is
 # installed and the partial package is deleted.
 def test_abort_no_then_yes(tmp_path, root, robot, server):  # noqa: F811
-    files = {"big.dll": os.urandom(400000)}
+    files = {"big.dll": seeded_bytes(400000, 3)}
     package = make_package(tmp_path, "Runtime", files)
     server.add("r.stg", package)  # about 100 pieces of 4 KiB, a quarter second each
     exe = build(tmp_path, root, [{"name": "Runtime", "url": server.url("/slow/r.stg"), "size": len(package),
                                   "files": files}])
-    proc = start(exe)
-    try:
+    with killed_on_exit(start(exe)) as proc:
         open_download_dialog(robot)
         robot.click(TITLE, IDOK)
         assert wait_for(lambda: robot.text(TITLE, PROGRESS2).startswith("%"), timeout=30)
@@ -236,9 +227,6 @@ def test_abort_no_then_yes(tmp_path, root, robot, server):  # noqa: F811
         robot.gone(TITLE, timeout=30)
         assert time.monotonic() - started < 8  # 5 s at most for the thread, plus the robot's own time
         finish(proc)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert not (root / "Runtime" / "big.dll").exists()
     assert packages_left("Runtime") == []
 
@@ -246,15 +234,14 @@ def test_abort_no_then_yes(tmp_path, root, robot, server):  # noqa: F811
 # A package past 25 MB, larger than its WebSize: the second progress text
 # keeps its form and never shows a negative percent; it passes 100.
 def test_large_package_progress_text(tmp_path, root, robot):  # noqa: F811
-    files = {"large.bin": os.urandom(26 * 1024 * 1024)}
+    files = {"large.bin": seeded_bytes(26 * 1024 * 1024, 4)}
     package = make_package(tmp_path, "Runtime", files)
     with PackageServer(slow_chunk=1024 * 1024, slow_pause=0.6) as slow:
         slow.add("r.stg", package)
         exe = build(tmp_path, root, [{"name": "Runtime", "url": slow.url("/slow/r.stg"),
                                       "size": 22 * 1024 * 1024, "files": files}])
-        proc = start(exe)
         seen = []
-        try:
+        with killed_on_exit(start(exe)) as proc:
             open_download_dialog(robot)
             robot.click(TITLE, IDOK)
             while robot.exists(TITLE):
@@ -263,9 +250,6 @@ def test_large_package_progress_text(tmp_path, root, robot):  # noqa: F811
                 except Exception:
                     break  # the dialog closed between the two calls
             finish(proc)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
     percents = [int(m.group(1)) for m in (re.fullmatch(r"%(-?\d+) Done \((.+)\)", t) for t in seen if t) if m]
     assert [t for t in seen if t and not re.fullmatch(r"%\d+ Done \(.+\)", t)
             and t not in ("Connecting to the Internet...",)] == []
@@ -283,8 +267,7 @@ def test_missing_internet_library(tmp_path, root, robot, server):  # noqa: F811
     exe = build(tmp_path, root, [{"name": "Runtime", "url": server.url("/pkg/r.stg"), "size": len(package),
                                   "files": files}])
     overrides = wine_env().get("WINEDLLOVERRIDES", "")
-    proc = start(exe, {"WINEDLLOVERRIDES": (overrides + ";" if overrides else "") + "wininet="})
-    try:
+    with killed_on_exit(start(exe, {"WINEDLLOVERRIDES": (overrides + ";" if overrides else "") + "wininet="})) as proc:
         open_download_dialog(robot)
         robot.click(TITLE, IDOK)
         robot.wait("Fatal Error", timeout=30)
@@ -293,7 +276,4 @@ def test_missing_internet_library(tmp_path, root, robot, server):  # noqa: F811
         assert [b for b, _ in buttons] == [IDOK]
         robot.click("Fatal Error", IDOK)
         assert finish(proc) == 8
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert server.requests == []

@@ -12,7 +12,7 @@ import pytest
 
 from conftest import WIN32, run_wine
 from robot import IDNO, IDOK, IDYES, RobotError, robot, spawn  # noqa: F401
-from setuphelpers import build_setup, drive_c, fresh_dir, run_setup, start_setup, wait_for, win_path
+from setuphelpers import build_setup, drive_c, fresh_dir, run_setup, running_setup, wait_for, win_path
 
 # Libraries that are not among the ones the system always takes from its own
 # folder, and that programs (or the system's own libraries) load by name.
@@ -129,8 +129,7 @@ DefaultFolder = {win_path(folder)}\\out
 [Files]
 File = payload.txt
 """, {"payload.txt": b"payload"}, name="planted_dialogs")
-    proc = start_setup(exe)
-    try:
+    with running_setup(exe) as proc:
         seen = []
         deadline = time.time() + 60
         while time.time() < deadline and proc.poll() is None:
@@ -157,9 +156,6 @@ File = payload.txt
             else:
                 time.sleep(0.2)
         proc.wait(timeout=30)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     landed = drive_c() / "users" / "Public" / "payload.txt"
     try:
         assert {"password", "welcome", "folder", "chosen", "final"} <= set(seen), seen

@@ -8,7 +8,7 @@ import pytest
 
 from conftest import HOST
 from robot import IDNO, IDOK, IDYES, robot  # noqa: F401
-from setuphelpers import build_setup, drive_c, fresh_dir, start_setup, temp_dir
+from setuphelpers import build_setup, drive_c, fresh_dir, running_setup, temp_dir
 
 STGTOOL = HOST / "tools" / "stgtool"
 QUESTION_TITLE = "Ravudure Dudor"
@@ -76,13 +76,9 @@ def final_message(robot, text):  # noqa: F811
 
 def run(exe, steps):
     before = {p.name for p in temp_dir().iterdir()}
-    proc = start_setup(exe)
-    try:
+    with running_setup(exe) as proc:
         steps()
         proc.wait(timeout=60)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert not [n for n in {p.name for p in temp_dir().iterdir()} - before if n.startswith("sx~")]
 
 

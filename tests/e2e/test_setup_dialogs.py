@@ -10,7 +10,8 @@ import time
 import pytest
 
 from robot import IDABORT, IDIGNORE, IDNO, IDOK, IDRETRY, IDYES, robot  # noqa: F401
-from setuphelpers import (DIALOG_DLL, STUB, build_setup, drive_c, fresh_dir, parse_log, reg_add, reg_delete, start_setup,
+from setuphelpers import (DIALOG_DLL, STUB, build_setup, drive_c, fresh_dir, parse_log, reg_add, reg_delete,
+                          running_setup, seeded_bytes,
                           make_resource_module, raw_archive, soDefaultFolder, temp_dir, wait_for, win_path)
 
 STRINGS = """
@@ -70,7 +71,7 @@ def close_final_message(robot, text):
 @pytest.mark.parametrize("silent", [True, False])
 @pytest.mark.parametrize("answer", ["right", "cancel"])
 def test_password_prompt(tmp_path, root, robot, answer, silent):  # noqa: F811
-    data = os.urandom(3000) + b"x" * 50000
+    data = seeded_bytes(3000, 1) + b"x" * 50000
     project = f"""
 [Setup]
 Silent = {"yes" if silent else "no"}
@@ -82,8 +83,7 @@ File = secret.bin
 File = plain.txt | compress=no
 """
     exe = build_setup(tmp_path, project, {"secret.bin": data, "plain.txt": b"plain text"}, name="dlg_password")
-    proc = start_setup(exe)
-    try:
+    with running_setup(exe) as proc:
         robot.wait("Setup Password", timeout=30)
         assert text_of(robot, "Setup Password", 10) == "Type the password:"
         assert text_of(robot, "Setup Password", 12) == ""
@@ -98,9 +98,6 @@ File = plain.txt | compress=no
         if not silent:
             close_final_message(robot, "Setup completed." if answer == "right" else "Setup aborted.")
         code = finish(proc)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     if answer == "right":
         assert (root / "secret.bin").read_bytes() == data
         assert (root / "plain.txt").read_bytes() == b"plain text"
@@ -125,17 +122,13 @@ DefaultFolder = {win_path(root)}
 File = a.txt
 """
     exe = build_setup(tmp_path, project, {"a.txt": b"hello"}, name="dlg_welcome")
-    proc = start_setup(exe)
-    try:
+    with running_setup(exe) as proc:
         robot.wait("Welcome Here", timeout=30)
         assert text_of(robot, "Welcome Here", 10) == "Install Dialog Product?"
         robot.click("Welcome Here", answer)
         if answer == IDYES:
             close_final_message(robot, "Setup completed.")
         code = finish(proc)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert code == 0
     assert (root / "a.txt").exists() == (answer == IDYES)
     assert log_of(exe) is None
@@ -152,8 +145,7 @@ AskFolder = yes
 File = a.txt
 """
     exe = build_setup(tmp_path, project, {"a.txt": b"hello"}, name="dlg_folder")
-    proc = start_setup(exe)
-    try:
+    with running_setup(exe) as proc:
         robot.folder("Pick Folder")  # Cancel
         text, buttons = robot.msgbox(SETUP)
         assert text == "Quit the setup now?"
@@ -164,9 +156,6 @@ File = a.txt
         robot.click(SETUP, IDYES)
         close_final_message(robot, "Setup aborted.")
         code = finish(proc)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert code == 0
 
 
@@ -191,22 +180,20 @@ File = a.txt
 File = b.txt | name=sub\\b.txt
 """
     exe = build_setup(tmp_path, project, {"a.txt": b"A", "b.txt": b"B"}, name="dlg_numbered")
-    proc = start_setup(exe)
     try:
-        # The browser fills its tree after it is shown; a selection made
-        # before that is lost.
-        robot.wait("Pick Folder", timeout=30)
-        time.sleep(1.5)
-        robot.folder("Pick Folder", win_path(public))
-        close_final_message(robot, "Setup completed.")
-        code = finish(proc)
-        assert code == 0
-        assert (copies[2] / "a.txt").read_bytes() == b"A"
-        assert (copies[2] / "sub" / "b.txt").read_bytes() == b"B"
-        assert not any(copies[1].iterdir())
+        with running_setup(exe) as proc:
+            # The browser fills its tree after it is shown; a selection made
+            # before that is lost.
+            robot.wait("Pick Folder", timeout=30)
+            time.sleep(1.5)
+            robot.folder("Pick Folder", win_path(public))
+            close_final_message(robot, "Setup completed.")
+            code = finish(proc)
+            assert code == 0
+            assert (copies[2] / "a.txt").read_bytes() == b"A"
+            assert (copies[2] / "sub" / "b.txt").read_bytes() == b"B"
+            assert not any(copies[1].iterdir())
     finally:
-        if proc.poll() is None:
-            proc.kill()
         for c in copies:
             shutil.rmtree(c, ignore_errors=True)
 
@@ -217,7 +204,7 @@ File = b.txt | name=sub\\b.txt
 # written, and the run ends with "Setup aborted.".
 def test_cancel_on_progress_dialog(tmp_path, root, robot):  # noqa: F811
     count = 400
-    files = {f"f{i:04d}.bin": os.urandom(200000) for i in range(count)}
+    files = {f"f{i:04d}.bin": seeded_bytes(200000, 1000 + i) for i in range(count)}
     lines = "\n".join(f"File = {n} | compress=no" for n in sorted(files))
     project = f"""
 [Setup]
@@ -229,16 +216,12 @@ FileDate = 2001-01-01 01:01:00
 {lines}
 """
     exe = build_setup(tmp_path, project, files, name="dlg_progress")
-    proc = start_setup(exe)
-    try:
+    with running_setup(exe) as proc:
         robot.wait(SETUP, timeout=30)
         assert text_of(robot, SETUP, 10) == "Copying files..."
         robot.click(SETUP, 2)
         close_final_message(robot, "Setup aborted.")
         code = finish(proc)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert code == 0
     written = sorted(p.name for p in root.iterdir())
     assert 0 < len(written) < count, "cancel came too late to test"
@@ -256,8 +239,8 @@ FileDate = 2001-01-01 01:01:00
 def test_cannot_create_retry_and_ignore(tmp_path, root, robot):  # noqa: F811
     (root / "new" / "b.dll").mkdir(parents=True)
     (root / "new" / "d.dll").mkdir(parents=True)
-    files = {"a.txt": b"a" * 1000, "b.dll": os.urandom(7000), "c.txt": b"c" * 3000,
-             "d.dll": os.urandom(9000) + b"z" * 9000, "e.txt": os.urandom(5000)}
+    files = {"a.txt": b"a" * 1000, "b.dll": seeded_bytes(7000, 2), "c.txt": b"c" * 3000,
+             "d.dll": seeded_bytes(9000, 3) + b"z" * 9000, "e.txt": seeded_bytes(5000, 4)}
     project = f"""
 [Setup]
 DefaultFolder = {win_path(root)}
@@ -270,8 +253,7 @@ File = d.dll | name=new\\d.dll
 File = e.txt
 """
     exe = build_setup(tmp_path, project, files, name="dlg_retry")
-    proc = start_setup(exe)
-    try:
+    with running_setup(exe) as proc:
         text, buttons = robot.msgbox("Error")
         assert text.startswith('Cannot write to file:\r\n"' + win_path(root) + '\\new\\b.dll"\r\n\r\nPossible reasons:')
         assert [b for b, _ in buttons] == [IDABORT, IDRETRY, IDIGNORE]
@@ -282,9 +264,6 @@ File = e.txt
         robot.click("Error", IDIGNORE)
         close_final_message(robot, "Setup completed.")
         code = finish(proc)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert code == 0
     assert (root / "new" / "b.dll").read_bytes() == files["b.dll"]
     assert (root / "c.txt").read_bytes() == files["c.txt"]
@@ -305,15 +284,11 @@ File = b.dll
 File = c.txt
 """
     exe = build_setup(tmp_path, project, {"a.txt": b"a", "b.dll": b"b", "c.txt": b"c"}, name="dlg_abort")
-    proc = start_setup(exe)
-    try:
+    with running_setup(exe) as proc:
         robot.msgbox("Error")
         robot.click("Error", IDABORT)
         close_final_message(robot, "Setup aborted.")
         code = finish(proc)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert code == 0
     assert (root / "a.txt").exists() and not (root / "c.txt").exists()
 
@@ -333,8 +308,7 @@ File = a.txt
     exe = build_setup(tmp_path, project, {"a.txt": b"hello"}, name="dlg_library")
     temp = temp_dir()
     before = {p.name for p in temp.iterdir()}
-    proc = start_setup(exe)
-    try:
+    with running_setup(exe) as proc:
         robot.wait("Welcome Here", timeout=30)
         labels = [c.text for c in robot.list("Welcome Here") if c.id in (-1, 0xFFFF)]
         assert "Sample dialog library" in labels
@@ -345,9 +319,6 @@ File = a.txt
         assert "Sample dialog library" in [c.text for c in robot.list("Information") if c.id in (-1, 0xFFFF)]
         robot.click("Information", IDOK)
         code = finish(proc)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert code == 0
     assert (root / "a.txt").read_bytes() == b"hello"
     assert not any(p.name.startswith("sx~") for p in temp.iterdir() if p.name not in before)
@@ -372,17 +343,13 @@ Product = SX Earlier Product
 File = a.txt
 """
         exe = build_setup(tmp_path, project, {"a.txt": b"new"}, name="dlg_previous")
-        proc = start_setup(exe)
-        try:
+        with running_setup(exe) as proc:
             robot.wait(SETUP, timeout=30)
             assert text_of(robot, SETUP, 10) == ("Do you want setup to remove existing SX Earlier Product from "
                                                  "your system before continue? (recommended)")
             robot.click(SETUP, IDYES)
             close_final_message(robot, "Setup completed.")
             code = finish(proc)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
         assert code == 0
         assert (root / "marker.txt").read_bytes().strip() == b"silent"
         assert (root / "App" / "a.txt").read_bytes() == b"new"
@@ -394,16 +361,12 @@ File = a.txt
 # format." box, then the run ends with exit code 0 and no log.
 def test_invalid_format_box(tmp_path, robot):  # noqa: F811
     dll = make_resource_module(tmp_path, {"SX_STORAGE": b"\x00\x08\x05"})
-    proc = start_setup(STUB, "Z:" + str(dll).replace("/", "\\"))
-    try:
+    with running_setup(STUB, "Z:" + str(dll).replace("/", "\\")) as proc:
         text, buttons = robot.msgbox("Error")
         assert text.rstrip("\r") == "Invalid file format."
         assert [b for b, _ in buttons] == [IDOK]
         robot.click("Error", IDOK)
         code = finish(proc)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert code == 0
 
 
@@ -417,17 +380,13 @@ def test_damaged_data_offers_ok_and_cancel(tmp_path, root, robot, button):  # no
                           files=[("ok.txt", b"fine", False, -1), ("bad.bin", b"x" * 5000, True, -1, lambda b: b[:-6]),
                                  ("after.txt", b"after", False, -1)])
     dll = make_resource_module(tmp_path, {"SX_STORAGE": archive})
-    proc = start_setup(STUB, "Z:" + str(dll).replace("/", "\\"))
-    try:
+    with running_setup(STUB, "Z:" + str(dll).replace("/", "\\")) as proc:
         text, buttons = robot.msgbox("Error")
         assert text.startswith('Cannot write to file:\r\n"' + win_path(root) + '\\bad.bin"')
         assert [b for b, _ in buttons] == [IDOK, 2]
         robot.click("Error", button)
         close_final_message(robot, "Setup aborted.")
         code = finish(proc)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert code == 0
     assert (root / "ok.txt").read_bytes() == b"fine"
     assert not (root / "bad.bin").exists() and not (root / "after.txt").exists()

@@ -4,7 +4,6 @@ Wine (each reading the other's output); an independent reader of the stored
 layout agrees with it; mistakes and damaged files give clear messages and
 the documented exit codes."""
 import os
-import shutil
 import struct
 import subprocess
 import zlib
@@ -13,6 +12,7 @@ from pathlib import Path
 import pytest
 
 from conftest import HOST, WIN32, run_wine
+from setuphelpers import seeded_bytes
 
 STGTOOL = HOST / "tools" / "stgtool"
 STGTOOL_EXE = WIN32 / "tools" / "stgtool.exe"
@@ -74,7 +74,7 @@ def product(tmp_path):
     (src / "sub" / "thirteen.txt").write_bytes(b"thirteen byte")
     text = b"".join(b"line %06d of the component\r\n" % i for i in range(1400))
     (src / "big.dat").write_bytes(text[:40004])
-    (src / "mega.bin").write_bytes(os.urandom(1 << 20) + text * 20)
+    (src / "mega.bin").write_bytes(seeded_bytes(1 << 20, 1) + text * 20)
     return src
 
 

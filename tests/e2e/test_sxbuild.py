@@ -2,7 +2,6 @@
 whose SX_STORAGE equals the bare archive of the same project, the stub's own
 resources survive, the headers (image size, checksum) are right, Wine loads
 the result and installs the example from it, and mistakes leave no output."""
-import os
 import shutil
 import struct
 import subprocess

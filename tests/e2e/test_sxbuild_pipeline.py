@@ -16,6 +16,7 @@ from pathlib import Path
 import pytest
 
 from conftest import HOST, ROOT, WIN32, WINE_AVAILABLE, run_wine, wine_env
+from setuphelpers import seeded_bytes
 
 SXBUILD = HOST / "tools" / "sxbuild"
 STUB = WIN32 / "setup" / "setup.exe"
@@ -153,7 +154,7 @@ def big_project(tmp_path):
     data = tmp_path / "data"
     data.mkdir()
     for i in range(6):
-        (data / f"f{i}.bin").write_bytes(os.urandom(1 << 20) + bytes(1 << 20))
+        (data / f"f{i}.bin").write_bytes(seeded_bytes(1 << 20, 200 + i) + bytes(1 << 20))
     ini = tmp_path / "big.ini"
     ini.write_text("[Strings]\nSetupName=Big\n[Files]\nFile=data/*.bin\n")
     return ini
