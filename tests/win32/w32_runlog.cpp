@@ -96,3 +96,33 @@ TEST_F(RunLogTest, MessageTakenAsGiven)
     LogMessage(0, "T Code 1", "raw \\n marker and C:\\temp\\new");
     EXPECT_NE(std::string::npos, RunLog.find("raw \\n marker and C:\\temp\\new"));
 }
+
+// RouteMessage makes the unattended/interactive choice: unattended, the log
+// text goes to the run log and the unattended answer comes back without the
+// question being put; an error ends the run there; interactive, the
+// question's own answer comes back and nothing is logged.
+TEST_F(RunLogTest, RouteMessageChoosesLogOrScreen)
+{
+    const bool savedSilent = SilentMode;
+    int asked = 0;
+    auto ask = [&] {
+        ++asked;
+        return 7;
+    };
+
+    SilentMode = true;
+    EXPECT_EQ(3, RouteMessage(svInformation, "Locked Files Code 260", "shown text", ask, 3));
+    EXPECT_EQ(0, asked);
+    EXPECT_NE(std::string::npos, RunLog.find("Hidden Message (Locked Files Code 260): \r\n\r\nshown text"));
+    EXPECT_EQ(0, MaxSeverity);
+    EXPECT_THROW(RouteMessage(svError, "Setup Message Code 262", std::string("remove?"), ask), EAbort);
+    EXPECT_EQ(0, asked);
+    EXPECT_EQ(8, MaxSeverity);
+
+    RunLog.clear();
+    SilentMode = false;
+    EXPECT_EQ(7, RouteMessage(svError, "Setup Message Code 262", "remove?", ask));
+    EXPECT_EQ(1, asked);
+    EXPECT_TRUE(RunLog.empty());
+    SilentMode = savedSilent;
+}
