@@ -61,10 +61,11 @@ sx_stop_all() {
 }
 
 # Makes the Wine prefix on first use; fails (non-zero) when it cannot be made.
+# SX_WINE_LOADER names the Wine loader when it is not the "wine" on PATH.
 sx_prepare_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Preparing Wine prefix in $WINEPREFIX"
-    if ! wineboot -i >/dev/null 2>&1 || [ ! -f "$WINEPREFIX/system.reg" ]; then
+    if ! "${SX_WINE_LOADER:-wine}" wineboot -i >/dev/null 2>&1 || [ ! -f "$WINEPREFIX/system.reg" ]; then
       echo "could not prepare the Wine prefix in $WINEPREFIX (wineboot failed); remove it and run again" >&2
       return 1
     fi
@@ -72,7 +73,7 @@ sx_prepare_prefix() {
   wineserver -w || true
   # Without a window manager Wine waits about 2 s whenever a managed window
   # closes; unmanaged windows close at once, which keeps dialog tests fast.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
+  "${SX_WINE_LOADER:-wine}" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
   wineserver -w || true
 }
 

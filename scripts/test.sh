@@ -25,11 +25,13 @@ if [ "$SX_WINE" = 1 ]; then
   echo "== Win32 tests (Wine) =="
   if ctest --test-dir "$BUILD_DIR/win32" --output-on-failure -j 2; then summary+=("Win32 tests: passed"); else summary+=("Win32 tests: FAILED"); status=1; fi
 else
-  echo "== Win32 tests (Wine): NOT RUN =="
+  echo "== Win32 tests (Wine): NOT RUN as 32-bit programs =="
   echo "This machine cannot run 32-bit x86 code (the kernel refuses 32-bit programs and the"
-  echo "32-bit code segment), so Wine cannot start the Win32 test programs. They were built;"
+  echo "32-bit code segment), so Wine cannot start the 32-bit test programs. They were built;"
   echo "they run on any machine with 32-bit support. End-to-end tests that need Wine are skipped."
-  summary+=("Win32 tests: NOT RUN (no 32-bit x86 support on this machine; built only)")
+  summary+=("Win32 tests, 32-bit: NOT RUN (no 32-bit x86 support on this machine; built only)")
+  echo "== Win32 tests built for 64-bit Windows, under 64-bit Wine =="
+  if bash scripts/test-win64.sh; then summary+=("Win32 tests, 64-bit build under 64-bit Wine: passed"); else summary+=("Win32 tests, 64-bit build under 64-bit Wine: FAILED"); status=1; fi
   # The size budgets of setup.exe and ovUninst.exe read the files only.
   echo "== size budgets of the Windows programs =="
   if ctest --test-dir "$BUILD_DIR/win32" --output-on-failure -R '^size_'; then summary+=("size budgets: passed"); else summary+=("size budgets: FAILED"); status=1; fi

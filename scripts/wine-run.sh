@@ -6,4 +6,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
-exec wine "$@"
+# SX_WINE_LOADER: the Wine loader to use (default: the "wine" on PATH);
+# scripts/test-win64.sh sets it to the 64-bit loader.
+exec "${SX_WINE_LOADER:-wine}" "$@"

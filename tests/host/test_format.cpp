@@ -26,6 +26,24 @@ std::string LibraryFormat(const char* format, ...)
     return buffer;
 }
 
+// The C libraries of Windows (the system's and MinGW's) differ from the C
+// standard, which the formatter and glibc follow, in two corners: a space or
+// plus flag on an unsigned conversion puts the space or plus in ("% u" of 0:
+// " 0"), and "#" with precision 0 prints nothing for an octal 0 ("0" by the
+// standard). Those combinations are compared where the library is glibc.
+bool ComparedOnThisLibrary(const char* flags, const char* precision, char conversion)
+{
+#ifdef _WIN32
+    const std::string f = flags, p = precision;
+    const bool isSigned = conversion == 'd' || conversion == 'i';
+    if (!isSigned && f.find_first_of("+ ") != std::string::npos)
+        return false;
+    if (conversion == 'o' && f.find('#') != std::string::npos && (p == ".0" || p == "."))
+        return false;
+#endif
+    return true;
+}
+
 // Formats the value with every combination of flags, width and precision for
 // the given size and conversions and compares with the C library. Returns the
 // number of mismatches (each one is reported).
@@ -40,6 +58,8 @@ int CompareAll(const char* size, const char* conversions, const std::vector<T>& 
         for (const char* flags : flagSets)
             for (const char* width : widths)
                 for (const char* precision : precisions) {
+                    if (!ComparedOnThisLibrary(flags, precision, *c))
+                        continue;
                     std::string format = std::string("[%") + flags + width + precision + size + *c + "]";
                     for (T value : values) {
                         std::string expected = LibraryFormat(format.c_str(), value);

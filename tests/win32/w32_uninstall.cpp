@@ -407,7 +407,10 @@ TEST_F(UninstallRecord, RegisteredCommandRunsUninstaller)
     reg.CloseKey();
     reg.DeleteKey(vals);
     EXPECT_EQ("<no key>", Value(ProductKey, "DisplayName"));
-    EXPECT_EQ("<missing>", Value(UninstallIconsKey, Product));
+    // The icon's value is gone; the key with it when no other product's icon
+    // is left in it.
+    const std::string icon = Value(UninstallIconsKey, Product);
+    EXPECT_TRUE(icon == "<missing>" || icon == "<no key>") << icon;
 }
 
 // The version values are written when known and left out when not; the
