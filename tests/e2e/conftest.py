@@ -9,8 +9,13 @@ import pytest
 ROOT = Path(__file__).resolve().parents[2]
 BUILD = ROOT / os.environ.get("BUILD_DIR", "build")
 HOST = BUILD / "host"
-WIN32 = BUILD / "win32"
+# SX_WIN_TREE: the Windows build tree whose programs the tests run ("win64"
+# on machines that can run only 64-bit Windows programs, see
+# scripts/test-win64.sh).
+WIN32 = BUILD / os.environ.get("SX_WIN_TREE", "win32")
 WINE_RUN = ROOT / "scripts" / "wine-run.sh"
+# The cross tools of that tree, for the helpers the tests compile themselves.
+MINGW = "x86_64-w64-mingw32" if WIN32.name == "win64" else "i686-w64-mingw32"
 
 # The test command sets SX_WINE=0 on a machine that cannot execute 32-bit x86
 # code (no compatibility mode in its kernel): Wine cannot start a Windows

@@ -12,7 +12,7 @@ import time
 import zlib
 from pathlib import Path
 
-from conftest import HOST, ROOT, WIN32, WINE_AVAILABLE, need_wine, run_wine, wine_env
+from conftest import HOST, MINGW, ROOT, WIN32, WINE_AVAILABLE, need_wine, wine_env
 
 SXBUILD = HOST / "tools" / "sxbuild"
 STUB = WIN32 / "setup" / "setup.exe"
@@ -143,10 +143,10 @@ def make_resource_module(tmp_path, resources, name="archive"):
         lines.append(f'{res} RCDATA "{f.name}"')
     rc.write_text("\n".join(lines) + "\n")
     obj = tmp_path / f"{name}.res.o"
-    subprocess.run(["i686-w64-mingw32-windres", "-I", str(tmp_path), str(rc), "-O", "coff", "-o", str(obj)],
+    subprocess.run([f"{MINGW}-windres", "-I", str(tmp_path), str(rc), "-O", "coff", "-o", str(obj)],
                    check=True, cwd=tmp_path, capture_output=True)
     dll = tmp_path / f"{name}.dll"
-    subprocess.run(["i686-w64-mingw32-gcc", "-shared", "-nostdlib", "-Wl,-e,0", "-o", str(dll), str(obj)],
+    subprocess.run([f"{MINGW}-gcc", "-shared", "-nostdlib", "-Wl,-e,0", "-o", str(dll), str(obj)],
                    check=True, capture_output=True)
     return dll
 
@@ -366,7 +366,7 @@ def helper_exe(name):
     src = out_dir / f"{name}.c"
     if not exe.exists() or not src.exists() or src.read_text() != _HELPERS[name]:
         src.write_text(_HELPERS[name])
-        subprocess.run(["i686-w64-mingw32-gcc", "-O1", "-o", str(exe), str(src), "-lole32", "-luuid", "-static"],
+        subprocess.run([f"{MINGW}-gcc", "-O1", "-o", str(exe), str(src), "-lole32", "-luuid", "-static"],
                        check=True, capture_output=True)
     return exe
 

@@ -10,15 +10,15 @@ import subprocess
 
 import pytest
 
-from conftest import WIN32
+from conftest import MINGW, WIN32
 
-OBJDUMP = shutil.which("i686-w64-mingw32-objdump")
+OBJDUMP = shutil.which(f"{MINGW}-objdump")
 ALWAYS_FROM_SYSTEM = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "ole32.dll",
                       "oleaut32.dll", "msvcrt.dll", "comdlg32.dll", "shlwapi.dll", "imm32.dll", "rpcrt4.dll"}
 PROGRAMS = [WIN32 / "setup" / "setup.exe", WIN32 / "tools" / "ovUninst.exe"]
 
 
-@pytest.mark.skipif(OBJDUMP is None, reason="no i686-w64-mingw32-objdump")
+@pytest.mark.skipif(OBJDUMP is None, reason=f"no {MINGW}-objdump")
 @pytest.mark.parametrize("program", PROGRAMS, ids=lambda p: p.name)
 def test_only_known_system_libraries_are_imported(program):
     if not program.is_file():

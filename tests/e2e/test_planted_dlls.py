@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-from conftest import WIN32, run_wine
+from conftest import MINGW, WIN32, run_wine
 from robot import IDNO, IDOK, IDYES, RobotError, robot, spawn  # noqa: F401
 from setuphelpers import build_setup, drive_c, fresh_dir, run_setup, running_setup, wait_for, win_path
 
@@ -53,7 +53,7 @@ def planted_dll():
     src = out_dir / "planted.c"
     if not dll.exists() or not src.exists() or src.read_text() != PLANTED_SOURCE:
         src.write_text(PLANTED_SOURCE)
-        subprocess.run(["i686-w64-mingw32-gcc", "-O1", "-shared", "-o", str(dll), str(src), "-static"],
+        subprocess.run([f"{MINGW}-gcc", "-O1", "-shared", "-o", str(dll), str(src), "-static"],
                        check=True, capture_output=True)
     return dll
 
@@ -72,15 +72,24 @@ def planted(monkeypatch):
     return folder, markers
 
 
-def loaded(markers):
-    return sorted(p.name for p in markers.iterdir())
+# Wine's own user32.dll imports version.dll (Windows' does not), so under Wine
+# a planted version.dll preferred as native is loaded into every program that
+# uses user32 before the program runs a single instruction of its own. That
+# marker says nothing about the program and is left out of the checks below;
+# the program's own use of the version library is by full path all the same.
+LOADED_BY_WINE_ITSELF = {"version.dll.loaded"}
+
+
+def loaded(markers, count_wine_own=False):
+    names = sorted(p.name for p in markers.iterdir())
+    return names if count_wine_own else [n for n in names if n not in LOADED_BY_WINE_ITSELF]
 
 
 # The marker DLL itself works: loaded by full path, it leaves its marker.
 def test_the_planted_dll_leaves_a_marker(planted):
     folder, markers = planted
     run_wine(["rundll32.exe", win_path(folder / "version.dll") + ",Nothing"])
-    assert "version.dll.loaded" in loaded(markers)
+    assert "version.dll.loaded" in loaded(markers, count_wine_own=True)
 
 
 SETUP_STRINGS = """

@@ -2,7 +2,7 @@
 import re
 import subprocess
 
-from conftest import run_wine
+from conftest import MINGW, run_wine
 
 # DLLs every Windows has; the stub must not need anything else.
 SYSTEM_DLLS = {
@@ -13,7 +13,7 @@ SYSTEM_DLLS = {
 
 
 def pe_info(path):
-    return subprocess.run(["i686-w64-mingw32-objdump", "-p", str(path)],
+    return subprocess.run([f"{MINGW}-objdump", "-p", str(path)],
                           capture_output=True, text=True, check=True).stdout
 
 

@@ -62,7 +62,10 @@ def rva_to_offset(sections, rva):
 def resources(b):
     """{(type, name, lang): bytes}; names as text, numbers as int."""
     pe, opt, sections = pe_layout(b)
-    root_rva = u32(b, opt + 96 + 16)
+    # The data directories follow 96 bytes of PE32's optional header, 112 of
+    # PE32+'s (magic 0x20B).
+    directories = opt + (112 if u16(b, opt) == 0x20B else 96)
+    root_rva = u32(b, directories + 16)
     if root_rva == 0:
         return {}
     root = rva_to_offset(sections, root_rva)
@@ -111,7 +114,8 @@ def built(tmp_path_factory):
     setup = d / "example-setup.exe"
     archive = d / "example.sxa"
     sxbuild(EXAMPLE, "-o", setup, "--stub", STUB, "--quiet")
-    sxbuild(EXAMPLE, "-o", archive, "--archive-only", "--quiet")
+    # The same stub named, so that both carry the uninstaller of its tree.
+    sxbuild(EXAMPLE, "-o", archive, "--archive-only", "--stub", STUB, "--quiet")
     return setup, archive
 
 

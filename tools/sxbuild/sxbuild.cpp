@@ -99,15 +99,17 @@ std::string FindStub(const char* argv0)
 // stub's tree as well).
 std::string FindUninstaller(const char* argv0, const std::string& stub)
 {
+    // The stub's own tree first: a stub named on the command line comes with
+    // the uninstaller built beside it, for the same Windows.
     std::vector<fs::path> candidates;
-    fs::path dir = fs::path(SelfPath(argv0)).parent_path();
-    candidates.push_back(dir / "ovUninst.exe");                   // an installed tool set
-    candidates.push_back(dir / "../../win32/tools/ovUninst.exe"); // build/host/tools/sxbuild
     if (!stub.empty()) {
         fs::path stubDir = fs::path(stub).parent_path();
         candidates.push_back(stubDir / "ovUninst.exe");
         candidates.push_back(stubDir / "../tools/ovUninst.exe");  // build/win32/setup/setup.exe
     }
+    fs::path dir = fs::path(SelfPath(argv0)).parent_path();
+    candidates.push_back(dir / "ovUninst.exe");                   // an installed tool set
+    candidates.push_back(dir / "../../win32/tools/ovUninst.exe"); // build/host/tools/sxbuild
     for (const fs::path& p : candidates) {
         std::error_code ec;
         if (fs::is_regular_file(p, ec))
