@@ -2,6 +2,7 @@
 
 #include "DownloadText.h"
 #include "ovClass.h"
+#include "ovFileBytes.h"
 #include "ovStream.h"
 #include "ovUtilsShared.h"
 #include "sxHandles.h"
@@ -235,13 +236,9 @@ void SaveStringToFile(const std::string& text, const std::string& fileName)
 
 std::string LoadStringFromFile(const std::string& fileName)
 {
-    TFileStream file(fileName, fmOpenRead | fmShareDenyNone);
-    int64_t size = file.GetSize();
-    if (size > 0x7FFFFFFF)
+    std::string text;
+    if (!ReadWholeFile(fileName, kWholeFileLimit, text, fmShareDenyNone))
         throw EReadError(FormatText("File too large: %s", fileName.c_str()));
-    std::string text(static_cast<size_t>(size), '\0');
-    if (size)
-        file.ReadBuffer(&text[0], static_cast<int32_t>(size));
     return text;
 }
 
@@ -262,3 +259,4 @@ std::vector<std::string> SplitLines(const std::string& text)
     }
     return lines;
 }
+

@@ -1,6 +1,7 @@
 #include "sxPEFile.h"
 
 #include "ovBytes.h"
+#include "ovFileBytes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -133,13 +134,9 @@ bool TPEFile::IsPEImage(const std::vector<uint8_t>& head)
 
 void TPEFile::LoadFromFile(const std::string& fileName)
 {
-    TFileStream f(fileName, fmOpenRead | fmShareDenyWrite);
-    int64_t size = f.GetSize();
-    if (size > 0x7FFFFFFF)
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(fileName, kWholeFileLimit, bytes))
         throw EPEFormat(FormatText("%s is too large for an image", fileName.c_str()));
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (size)
-        f.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
     try {
         LoadFromBytes(std::move(bytes));
     } catch (const EPEFormat& e) {
