@@ -242,21 +242,3 @@ std::string LoadStringFromFile(const std::string& fileName)
     return text;
 }
 
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
-            ++start;
-    }
-    return lines;
-}
-

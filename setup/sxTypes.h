@@ -37,6 +37,7 @@
 #pragma once
 
 #include "ovStream.h"
+#include "ovText.h"
 
 #include <cstdint>
 #include <functional>
@@ -52,6 +53,11 @@ extern bool SilentMode;
 // Counted text: a 16-bit unsigned little-endian length, then that many bytes.
 std::string ReadShortString(TStream& stream);
 void WriteShortString(TStream& stream, const std::string& text);
+
+// The string table as stored: its lines joined by CR LF. Read back, it splits
+// at CR LF, CR or LF, and a final line break adds no line.
+std::string JoinStringTable(const std::vector<std::string>& lines);
+inline std::vector<std::string> SplitStringTable(const std::string& table) { return SplitLines(table); }
 
 // Option bits of TSXHeader::Options. Bits 0x1000-0x8000 are not used.
 enum : uint16_t {
