@@ -69,17 +69,6 @@ void WriteShortString(TStream& stream, const std::string& text)
         stream.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
 }
 
-std::string JoinStringTable(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (i)
-            text += "\r\n";
-        text += lines[i];
-    }
-    return text;
-}
-
 // Little-endian field helpers: read and written byte by byte, never as structs.
 namespace {
 

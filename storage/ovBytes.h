@@ -17,7 +17,10 @@ inline uint32_t GetLE32(const uint8_t* p)
 }
 inline uint64_t GetLE64(const uint8_t* p)
 {
-    return uint64_t(GetLE32(p)) | (uint64_t(GetLE32(p + 4)) << 32);
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return v;
 }
 inline void PutLE16(uint8_t* p, uint16_t v)
 {

@@ -29,16 +29,17 @@ namespace ovFileBytesDetail {
 template <class TBuffer>
 bool Read(const std::string& path, int64_t maxSize, TBuffer& out, uint32_t shareMode, bool cut)
 {
-    out.clear();
     if (maxSize > kWholeFileLimit)
         maxSize = kWholeFileLimit;
+    if (maxSize < 0)
+        maxSize = 0;
     TFileStream file(path, fmOpenRead | shareMode);
     int64_t size = file.GetSize();
-    if (size < 0 || maxSize < 0)
-        return false;
     if (size > maxSize) {
-        if (!cut)
+        if (!cut) {
+            out.clear();
             return false;
+        }
         size = maxSize;
     }
     out.resize(static_cast<size_t>(size));
