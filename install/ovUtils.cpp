@@ -4,6 +4,7 @@
 #include "ovClass.h"
 #include "ovFileBytes.h"
 #include "ovStream.h"
+#include "ovText.h"
 #include "ovUtilsShared.h"
 #include "sxHandles.h"
 
@@ -240,5 +241,13 @@ std::string LoadStringFromFile(const std::string& fileName)
     if (!ReadWholeFile(fileName, kWholeFileLimit, text, fmShareDenyNone))
         throw EReadError(FormatText("File too large: %s", fileName.c_str()));
     return text;
+}
+
+// The text helpers' splitter, out of line once here: inline in each caller it
+// would cost the setup program and the uninstaller a copy of the vector and
+// string helpers per caller.
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    return SplitTextLines(text);
 }
 

@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "ovRegistry.h"
-#include "ovText.h"
 #include "sxTypes.h"
 #include "sxUtils.h"
 
@@ -93,7 +92,8 @@ void SetFileDate(const std::string& fileName, TDateTime time);
 void SaveStringToFile(const std::string& text, const std::string& fileName);
 // The whole content of a file; raises EFOpenError / EReadError.
 std::string LoadStringFromFile(const std::string& fileName);
-// SplitLines (text into lines at CR LF, CR or LF) comes with ovText.h.
+// Splits text into lines at CR LF, CR or LF (a final line break adds no line).
+std::vector<std::string> SplitLines(const std::string& text);
 
 // ---- Date and time -----------------------------------------------------------
 

@@ -186,7 +186,7 @@ bool TSXExtractor::Load(TStream& stream)
     bool ok = LoadHeader();
     if (ok) {
         try {
-            Strings = SplitStringTable(ReadShortString(stream));
+            Strings = SplitLines(ReadShortString(stream));
             ok = !Strings.empty();
             // The stored data of every file must be there: a short archive is
             // rejected before anything is written.

@@ -67,7 +67,7 @@ inline std::string JoinStringTable(const std::vector<std::string>& lines)
     }
     return text;
 }
-inline std::vector<std::string> SplitStringTable(const std::string& table) { return SplitLines(table); }
+inline std::vector<std::string> SplitStringTable(const std::string& table) { return SplitTextLines(table); }
 
 // Option bits of TSXHeader::Options. Bits 0x1000-0x8000 are not used.
 enum : uint16_t {

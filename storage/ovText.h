@@ -67,7 +67,22 @@ inline int HexDigit(char c)
 }
 
 // Splits text into lines at CR LF, CR or LF (a final line break adds no line).
-// Out of line, in ovsFile.cpp: there it shares the string and vector helpers
-// the container's directory code already brings into the setup program;
-// compiled into each caller it would cost a copy of them per caller.
-std::vector<std::string> SplitLines(const std::string& text);
+// The Win32 programs call it through SplitLines of ovUtils.h, which keeps one
+// out-of-line copy of it there.
+inline std::vector<std::string> SplitTextLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
+            ++start;
+    }
+    return lines;
+}

@@ -530,22 +530,3 @@ uint16_t TovFileStg::Extract(int32_t id, const std::string* fileName, TStream* t
     }
     return code;
 }
-
-// ---- Text into lines (declared with the text helpers) ----
-
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    const char* p = text.data();
-    const char* end = p + text.size();
-    while (p < end) {
-        size_t length = 0;
-        while (p + length < end && p[length] != '\r' && p[length] != '\n')
-            ++length;
-        lines.emplace_back(p, length);
-        p += length + 1;
-        if (p < end && p[-1] == '\r' && p[0] == '\n')
-            ++p;
-    }
-    return lines;
-}
