@@ -250,4 +250,3 @@ std::vector<std::string> SplitLines(const std::string& text)
 {
     return SplitTextLines(text);
 }
-
