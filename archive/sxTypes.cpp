@@ -1,5 +1,5 @@
 #include "sxTypes.h"
-#include "ovStgDef.h"
+#include "ovBytes.h"
 #include "ovText.h"
 
 #include <cstdint>
@@ -51,7 +51,7 @@ std::string ReadShortString(TStream& stream)
 {
     uint8_t len[2];
     stream.ReadBuffer(len, 2);
-    uint16_t n = StgGetLE16(len);
+    uint16_t n = GetLE16(len);
     std::string text(n, '\0');
     if (n)
         stream.ReadBuffer(&text[0], n);
@@ -62,7 +62,8 @@ void WriteShortString(TStream& stream, const std::string& text)
 {
     if (text.size() > 0xFFFF)
         throw EStreamError("Text too long for a counted string");
-    uint8_t len[2] = {static_cast<uint8_t>(text.size() & 0xFF), static_cast<uint8_t>(text.size() >> 8)};
+    uint8_t len[2];
+    PutLE16(len, static_cast<uint16_t>(text.size()));
     stream.WriteBuffer(len, 2);
     if (!text.empty())
         stream.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
@@ -82,23 +83,21 @@ uint16_t ReadU16(TStream& s)
 {
     uint8_t b[2];
     s.ReadBuffer(b, 2);
-    return StgGetLE16(b);
+    return GetLE16(b);
 }
 
 uint32_t ReadU32(TStream& s)
 {
     uint8_t b[4];
     s.ReadBuffer(b, 4);
-    return static_cast<uint32_t>(StgGetLE32(b));
+    return GetLE32(b);
 }
 
 double ReadDouble(TStream& s)
 {
     uint8_t b[8];
     s.ReadBuffer(b, 8);
-    uint64_t bits = 0;
-    for (int i = 7; i >= 0; --i)
-        bits = (bits << 8) | b[i];
+    uint64_t bits = GetLE64(b);
     double d;
     std::memcpy(&d, &bits, 8);
     return d;
@@ -108,14 +107,15 @@ void WriteU8(TStream& s, uint8_t v) { s.WriteBuffer(&v, 1); }
 
 void WriteU16(TStream& s, uint16_t v)
 {
-    uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+    uint8_t b[2];
+    PutLE16(b, v);
     s.WriteBuffer(b, 2);
 }
 
 void WriteU32(TStream& s, uint32_t v)
 {
-    uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                    static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    uint8_t b[4];
+    PutLE32(b, v);
     s.WriteBuffer(b, 4);
 }
 
@@ -124,8 +124,7 @@ void WriteDouble(TStream& s, double d)
     uint64_t bits;
     std::memcpy(&bits, &d, 8);
     uint8_t b[8];
-    for (int i = 0; i < 8; ++i)
-        b[i] = static_cast<uint8_t>(bits >> (8 * i));
+    PutLE64(b, bits);
     s.WriteBuffer(b, 8);
 }
 

@@ -38,6 +38,7 @@
 
 #include "ovClass.h"  // TDateTime
 #include "ovStream.h"
+#include "ovText.h"
 
 #include <cstdint>
 #include <functional>
@@ -50,6 +51,21 @@ extern bool SilentMode;
 // Counted text: a 16-bit unsigned little-endian length, then that many bytes.
 std::string ReadShortString(TStream& stream);
 void WriteShortString(TStream& stream, const std::string& text);
+
+// The string table as stored: its lines joined by CR LF. Read back, it splits
+// at CR LF, CR or LF, and a final line break adds no line. Inline: the setup
+// program only reads the table and must not carry the writer's half.
+inline std::string JoinStringTable(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i)
+            text += "\r\n";
+        text += lines[i];
+    }
+    return text;
+}
+inline std::vector<std::string> SplitStringTable(const std::string& table) { return SplitTextLines(table); }
 
 // Option bits of TSXHeader::Options. Bits 0x1000-0x8000 are not used.
 enum : uint16_t {

@@ -1,7 +1,9 @@
 #include "ovUtils.h"
 
 #include "ovClass.h"
+#include "ovFileBytes.h"
 #include "ovStream.h"
+#include "ovText.h"
 #include "ovUtilsShared.h"
 #include "sxHandles.h"
 
@@ -234,30 +236,16 @@ void SaveStringToFile(const std::string& text, const std::string& fileName)
 
 std::string LoadStringFromFile(const std::string& fileName)
 {
-    TFileStream file(fileName, fmOpenRead | fmShareDenyNone);
-    int64_t size = file.GetSize();
-    if (size > 0x7FFFFFFF)
+    std::string text;
+    if (!ReadWholeFile(fileName, kWholeFileLimit, text, fmShareDenyNone))
         throw EReadError(FormatText("File too large: %s", fileName.c_str()));
-    std::string text(static_cast<size_t>(size), '\0');
-    if (size)
-        file.ReadBuffer(&text[0], static_cast<int32_t>(size));
     return text;
 }
 
+// The text helpers' splitter, out of line once here: inline in each caller it
+// would cost the setup program and the uninstaller a copy of the vector and
+// string helpers per caller.
 std::vector<std::string> SplitLines(const std::string& text)
 {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
-            ++start;
-    }
-    return lines;
+    return SplitTextLines(text);
 }

@@ -17,44 +17,20 @@
 // StoredSize bytes of data as the source filter wrote them.
 #pragma once
 
+#include "ovBytes.h"
 #include "ovsConst.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 
-inline uint16_t StgGetLE16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline int32_t StgGetLE32(const uint8_t* p)
-{
-    return static_cast<int32_t>(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-                                (uint32_t(p[3]) << 24));
-}
-inline int64_t StgGetLE64(const uint8_t* p)
-{
-    return static_cast<int64_t>(static_cast<uint32_t>(StgGetLE32(p)) |
-                                (static_cast<uint64_t>(static_cast<uint32_t>(StgGetLE32(p + 4))) << 32));
-}
-inline void StgPutLE16(uint8_t* p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-inline void StgPutLE32(uint8_t* p, int32_t v)
-{
-    uint32_t u = static_cast<uint32_t>(v);
-    p[0] = uint8_t(u);
-    p[1] = uint8_t(u >> 8);
-    p[2] = uint8_t(u >> 16);
-    p[3] = uint8_t(u >> 24);
-}
-inline void StgPutLE64(uint8_t* p, int64_t v)
-{
-    StgPutLE32(p, static_cast<int32_t>(static_cast<uint64_t>(v)));
-    StgPutLE32(p + 4, static_cast<int32_t>(static_cast<uint64_t>(v) >> 32));
-}
+// The container's fields are signed 32- and 64-bit integers.
+inline uint16_t StgGetLE16(const uint8_t* p) { return GetLE16(p); }
+inline int32_t StgGetLE32(const uint8_t* p) { return static_cast<int32_t>(GetLE32(p)); }
+inline int64_t StgGetLE64(const uint8_t* p) { return static_cast<int64_t>(GetLE64(p)); }
+inline void StgPutLE16(uint8_t* p, uint16_t v) { PutLE16(p, v); }
+inline void StgPutLE32(uint8_t* p, int32_t v) { PutLE32(p, static_cast<uint32_t>(v)); }
+inline void StgPutLE64(uint8_t* p, int64_t v) { PutLE64(p, static_cast<uint64_t>(v)); }
 
 // A length-prefixed text field of fieldSize bytes (1 length byte, then up to
 // fieldSize - 1 characters). A stored length beyond the field is cut.

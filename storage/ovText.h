@@ -1,10 +1,11 @@
 // Small text helpers shared by every layer: the ASCII case-blind comparison,
-// lowering, trimming and hexadecimal digits. Inline: the setup program uses them in a few places only.
+// lowering, trimming, hexadecimal digits and splitting into lines. Inline: the setup program uses them in a few places only.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <vector>
 
 // True when a and b are the same text but for the case of the ASCII letters
 // (other bytes must match exactly; the system's locale plays no part).
@@ -63,4 +64,25 @@ inline int HexDigit(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
+}
+
+// Splits text into lines at CR LF, CR or LF (a final line break adds no line).
+// The Win32 programs call it through SplitLines of ovUtils.h, which keeps one
+// out-of-line copy of it there.
+inline std::vector<std::string> SplitTextLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
+            ++start;
+    }
+    return lines;
 }

@@ -1,14 +1,17 @@
-// Helpers shared by the host tests: the build-date variable, and a fixture
-// with a fresh folder of test files for project files.
+// Helpers shared by the host tests: the build-date variable, reading a file
+// whole, and a fixture with a fresh folder of test files for project files.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include "ovFileBytes.h"
 #include "ovStream.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // Sets SOURCE_DATE_EPOCH, or removes it (null).
 inline void SetEpoch(const char* value)
@@ -22,6 +25,19 @@ inline void SetEpoch(const char* value)
         unsetenv("SOURCE_DATE_EPOCH");
 #endif
 }
+
+// The whole content of a file, opened with sharing. A file that cannot be
+// opened raises EStreamError.
+template <class TBuffer>
+TBuffer ReadTestFile(const std::string& name)
+{
+    TBuffer bytes;
+    if (!ReadWholeFile(name, kWholeFileLimit, bytes, fmShareDenyNone))
+        ADD_FAILURE() << name << " is too large to read whole";
+    return bytes;
+}
+inline std::vector<uint8_t> ReadFileBytes(const std::string& name) { return ReadTestFile<std::vector<uint8_t>>(name); }
+inline std::string ReadFileText(const std::string& name) { return ReadTestFile<std::string>(name); }
 
 // A fresh folder under the test's temporary folder, with forward slashes
 // (the loader gives paths so on every platform), and files written into it.

@@ -3,6 +3,7 @@
 // the builder's check of a component INF text and the download page.
 #include <gtest/gtest.h>
 
+#include "host/host_fixtures.h"
 #include "ovClass.h"
 #include "ovSHA256.h"
 #include "ovStgImp.h"
@@ -301,15 +302,6 @@ TEST(DownloadPage, StatusText)
     EXPECT_EQ(DownloadSeconds(1600000), 444);
 }
 
-std::string ReadAll(const std::string& name)
-{
-    TFileStream f(name, fmOpenRead | fmShareDenyNone);
-    std::string bytes(static_cast<size_t>(f.GetSize()), '\0');
-    if (!bytes.empty())
-        f.ReadBuffer(&bytes[0], static_cast<int32_t>(bytes.size()));
-    return bytes;
-}
-
 TEST(ComponentPackage, OpenedReadOnlyForExtraction)
 {
     // An auto-compacting package with a deleted entry: opened for writing it
@@ -329,7 +321,7 @@ TEST(ComponentPackage, OpenedReadOnlyForExtraction)
         writer.Commit();
     }
     ASSERT_EQ(StgMarkDeleted(package, "old.dll"), 1);
-    const std::string before = ReadAll(package);
+    const std::string before = ReadFileText(package);
     chmod(package.c_str(), 0444);
 
     TStgHandle handle = nullptr;
@@ -345,14 +337,14 @@ TEST(ComponentPackage, OpenedReadOnlyForExtraction)
     StgFindClose(handle, record);
     EXPECT_EQ(StgExtractFile(handle, record.Id, target.c_str(), 0), stgOk);
     EXPECT_EQ(StgClose(handle), stgOk);
-    EXPECT_EQ(ReadAll(target), "runtime bytes");
-    EXPECT_EQ(ReadAll(package), before);
+    EXPECT_EQ(ReadFileText(target), "runtime bytes");
+    EXPECT_EQ(ReadFileText(package), before);
 
     // The writing open compacts the same file (what the read-only open avoids).
     chmod(package.c_str(), 0644);
     ASSERT_EQ(StgOpen(package.c_str(), "", &handle), stgOk);
     StgClose(handle);
-    EXPECT_NE(ReadAll(package), before);
+    EXPECT_NE(ReadFileText(package), before);
     std::remove(package.c_str());
     std::remove(target.c_str());
 }

@@ -4,6 +4,7 @@
 // pointing outside the file).
 #include <gtest/gtest.h>
 
+#include "host/host_fixtures.h"
 #include "ovsFile.h"
 #include "ovsMain.h"
 #include "ovStgImp.h"
@@ -47,15 +48,6 @@ std::vector<uint8_t> Content(size_t n, uint32_t seed)
 std::string TempName(const std::string& name)
 {
     return testing::TempDir() + "stgtest_" + name;
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& name)
-{
-    TFileStream f(name, fmOpenRead | fmShareDenyNone);
-    std::vector<uint8_t> v(static_cast<size_t>(f.GetSize()));
-    if (!v.empty())
-        f.ReadBuffer(v.data(), static_cast<int32_t>(v.size()));
-    return v;
 }
 
 void WriteFileBytes(const std::string& name, const std::vector<uint8_t>& bytes)

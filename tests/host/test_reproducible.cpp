@@ -23,12 +23,7 @@ std::vector<uint8_t> Package(const std::string& name)
         writer.AddEntry("a.txt", text, static_cast<int32_t>(sizeof text - 1));
         writer.Commit();
     }
-    std::vector<uint8_t> bytes;
-    {
-        TFileStream f(file, fmOpenRead);
-        bytes.resize(static_cast<size_t>(f.GetSize()));
-        f.ReadBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
-    }
+    std::vector<uint8_t> bytes = ReadFileBytes(file);
     std::remove(file.c_str());
     return bytes;
 }

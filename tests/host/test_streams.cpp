@@ -1,12 +1,15 @@
 // The stream base: memory and file streams, seek origins, short reads turned
-// into errors, and counted strings.
+// into errors, counted strings, bounded whole-file reading and the string
+// table's join and split.
 #include <gtest/gtest.h>
 
+#include "ovFileBytes.h"
 #include "ovStream.h"
 #include "sxTypes.h"
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 TEST(MemoryStream, SeekOriginsAndGrowth)
 {
@@ -88,4 +91,36 @@ TEST(ShortString, RoundTripAndLayout)
     s.SetPosition(2);
     s.SetSize(100);
     EXPECT_THROW(ReadShortString(s), EReadError);
+}
+
+TEST(WholeFile, BoundRefusesCutsAndMissingRaises)
+{
+    const std::string name = testing::TempDir() + "wholefile_bound.txt";
+    {
+        TFileStream f(name, fmCreate);
+        f.WriteBuffer("0123456789", 10);
+    }
+    std::string text = "stale";
+    EXPECT_TRUE(ReadWholeFile(name, 10, text));  // exactly at the bound
+    EXPECT_EQ("0123456789", text);
+    std::vector<uint8_t> bytes = {1, 2, 3};
+    EXPECT_FALSE(ReadWholeFile(name, 9, bytes));  // one byte over: refused, nothing kept
+    EXPECT_TRUE(bytes.empty());
+    ReadFileStart(name, 4, text);
+    EXPECT_EQ("0123", text);
+    ReadFileStart(name, 100, text);
+    EXPECT_EQ("0123456789", text);
+    std::remove(name.c_str());
+    EXPECT_THROW(ReadWholeFile(name, 100, text), EStreamError);
+}
+
+TEST(StringTable, JoinAndSplitRoundTrip)
+{
+    const std::vector<std::string> lines = {"Setup", "", "Product", ""};
+    EXPECT_EQ("Setup\r\n\r\nProduct\r\n", JoinStringTable(lines));
+    // A final line break adds no line, so a trailing empty line does not come back.
+    EXPECT_EQ((std::vector<std::string>{"Setup", "", "Product"}), SplitStringTable(JoinStringTable(lines)));
+    EXPECT_EQ((std::vector<std::string>{"a", "", "b", "c"}), SplitStringTable("a\r\n\r\nb\nc"));
+    EXPECT_EQ((std::vector<std::string>{"a", "b", ""}), SplitStringTable("a\rb\n\r\n"));
+    EXPECT_TRUE(SplitStringTable("").empty());
 }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "w32_helpers.h"
+
 #include "ovBlowFish.h"
 #include "ovUtils.h"
 #include "ovsZIP.h"
@@ -107,40 +109,14 @@ std::vector<std::string> DefaultStrings()
     return s;
 }
 
-std::string ReadFileBytes(const std::string& path)
+std::string ReadFileOrMissing(const std::string& path)
 {
-    try {
-        return LoadStringFromFile(path);
-    } catch (const std::exception&) {
-        return "<missing>";
-    }
+    return ReadFileText(path, "<missing>");
 }
 
 std::string AsText(const std::vector<uint8_t>& data)
 {
     return std::string(data.begin(), data.end());
-}
-
-void RemoveTree(const std::string& folder)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = folder + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(find, &found));
-        FindClose(find);
-    }
-    RemoveDirectoryA(folder.c_str());
 }
 
 // The base extractor with the sequence of an unattended extraction.
@@ -164,7 +140,7 @@ protected:
     }
     void TearDown() override
     {
-        RemoveTree(Folder);
+        DeleteTree(Folder);
         SilentMode = false;
         RunLog.clear();
         MaxSeverity = 0;
@@ -229,7 +205,7 @@ TEST_F(ExtractTest, DecodesEveryFormAtChunkBoundaries)
             EXPECT_EQ("", RunLog);
             for (size_t i = 0; i < files.size(); ++i) {
                 SCOPED_TRACE(files[i].Name);
-                EXPECT_EQ(AsText(files[i].Data), ReadFileBytes(Folder + "\\" + files[i].Name));
+                EXPECT_EQ(AsText(files[i].Data), ReadFileOrMissing(Folder + "\\" + files[i].Name));
             }
         }
     }
@@ -274,7 +250,7 @@ TEST_F(ExtractTest, DamagedDataEndsTheRunWithThePathIntact)
         EXPECT_NE(std::string::npos, RunLog.find("Error (Setup Extract Files Code 261): \r\n\r\nCannot write to file:\r\n\"" +
                                                  path + "\"\r\n\r\nPossible reasons:\r\n"))
             << RunLog;
-        EXPECT_EQ(AsText(good.Data), ReadFileBytes(Folder + "\\first.bin"));
+        EXPECT_EQ(AsText(good.Data), ReadFileOrMissing(Folder + "\\first.bin"));
         EXPECT_FALSE(FileExists(path)) << "a damaged file must not stay behind";
         EXPECT_FALSE(FileExists(Folder + "\\after.bin")) << "the run goes no further";
         DeleteFileA((Folder + "\\first.bin").c_str());
@@ -371,7 +347,7 @@ TEST_F(ExtractTest, FinishRunWritesTheLogAndChoosesTheExitCode)
     SilentMode = true;
     LogMessage(0, "Welcome Message Code 259", "Hi");
     EXPECT_EQ(0, FinishRun(true, logFile));
-    EXPECT_EQ(RunLog, ReadFileBytes(logFile));
+    EXPECT_EQ(RunLog, ReadFileOrMissing(logFile));
     EXPECT_EQ(8, FinishRun(false, logFile));
     SilentMode = false;
     EXPECT_EQ(0, FinishRun(false, logFile));
@@ -403,7 +379,7 @@ TEST_F(ExtractTest, RegisteredFolderRecordsCreatedFoldersAndFiles)
     extractor.TargetFolder = Folder + "\\";
     ASSERT_TRUE(extractor.ExtractFiles()) << RunLog;
     for (const TTestFile& f : files)
-        EXPECT_EQ(AsText(f.Data), ReadFileBytes(Folder + (f.FolderIndex ? "\\Other\\" : "\\App\\") + f.Name));
+        EXPECT_EQ(AsText(f.Data), ReadFileOrMissing(Folder + (f.FolderIndex ? "\\Other\\" : "\\App\\") + f.Name));
     std::vector<std::string> folders = {Folder + "\\App", Folder + "\\App\\bin", Folder + "\\App\\bin\\deep"};
     EXPECT_EQ(folders, extractor.Uninstall->Folders);
     std::vector<std::string> recorded = {Folder + "\\App\\bin\\deep\\tool.exe", Folder + "\\App\\readme.txt"};
@@ -449,8 +425,8 @@ TEST_F(ExtractTest, LockedFileIsRedirectedToATemporaryName)
     ASSERT_EQ(1u, extractor.LockedTemp.size());
     EXPECT_EQ(std::vector<std::string>{target}, extractor.LockedTarget);
     EXPECT_EQ(app + "\\ov~", extractor.LockedTemp[0].substr(0, app.size() + 4));
-    EXPECT_EQ(AsText(file.Data), ReadFileBytes(extractor.LockedTemp[0]));
-    EXPECT_EQ("old content", ReadFileBytes(target));
+    EXPECT_EQ(AsText(file.Data), ReadFileOrMissing(extractor.LockedTemp[0]));
+    EXPECT_EQ("old content", ReadFileOrMissing(target));
     EXPECT_EQ(std::vector<std::string>{target}, extractor.Uninstall->Files);
 }
 
@@ -507,7 +483,7 @@ TEST_F(ExtractTest, ProgressDialogStaysUpAtLeast1700Ms)
     EXPECT_GE(elapsed, 1700u);
     EXPECT_LT(elapsed, 10000u);
     EXPECT_TRUE(ProgressSeenLate) << "the progress dialog was not visible after 1.5 s";
-    EXPECT_EQ(AsText(file.Data), ReadFileBytes(Folder + "\\one.txt"));
+    EXPECT_EQ(AsText(file.Data), ReadFileOrMissing(Folder + "\\one.txt"));
 }
 
 // With uninstall registration, the default folder and the parents this run

@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // A sample library built beside the tests: <build>\examples\samples\<name>\<file>,
 // or under SX_SAMPLES_DIR when that is set.
@@ -22,21 +24,28 @@ inline std::string SamplePath(const std::string& name, const std::string& file)
     return build + "\\examples\\samples\\" + name + "\\" + file;
 }
 
-// The whole content of a file; empty when it cannot be opened. Opened with
-// sharing, so a file another process still holds can be read.
-inline std::string ReadFileText(const std::string& path)
+// The whole content of a file; missing (empty unless given) when it cannot be
+// opened. Opened with sharing, so a file another process still holds can be
+// read.
+inline std::string ReadFileText(const std::string& path, const std::string& missing = std::string())
 {
     std::string text;
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE)
-        return text;
+        return missing;
     char chunk[4096];
     DWORD got = 0;
     while (ReadFile(h, chunk, sizeof(chunk), &got, nullptr) && got > 0)
         text.append(chunk, got);
     CloseHandle(h);
     return text;
+}
+
+inline std::vector<uint8_t> ReadFileBytes(const std::string& path)
+{
+    std::string text = ReadFileText(path);
+    return std::vector<uint8_t>(text.begin(), text.end());
 }
 
 // Deletes a folder and everything in it (read-only files too).

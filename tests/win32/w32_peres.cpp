@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "sxPEFile.h"
+#include "w32_helpers.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -49,15 +50,6 @@ bool ReadResource(HMODULE module, const char* name, LPCSTR type, std::vector<uin
         return false;
     out.assign(static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + size);
     return true;
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path)
-{
-    TFileStream f(path, fmOpenRead | fmShareDenyNone);
-    std::vector<uint8_t> b(static_cast<size_t>(f.GetSize()));
-    if (!b.empty())
-        f.ReadBuffer(b.data(), static_cast<int32_t>(b.size()));
-    return b;
 }
 
 // CheckSumMappedFile of imagehlp: the system's own computation.

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "w32_helpers.h"
+
 #include <string>
 #include <vector>
 
@@ -34,7 +36,7 @@ public:
 
     void TearDown() override
     {
-        RemoveTree(Folder);
+        DeleteTree(Folder);
         DeleteKeyTree(HKEY_CURRENT_USER, KeyPath);
         HKEY parent = nullptr;
         if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_ALL_ACCESS, &parent) == ERROR_SUCCESS) {
@@ -57,20 +59,7 @@ public:
         ASSERT_EQ(bytes.size(), written);
     }
 
-    static std::string ReadBytes(const std::string& fileName)
-    {
-        HANDLE h = CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
-            return "<missing>";
-        std::string data;
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got)
-            data.append(buffer, got);
-        CloseHandle(h);
-        return data;
-    }
+    static std::string ReadBytes(const std::string& fileName) { return ReadFileText(fileName, "<missing>"); }
 
     static bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -80,27 +69,6 @@ public:
         return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
     }
 
-    static void RemoveTree(const std::string& folder)
-    {
-        WIN32_FIND_DATAA data;
-        HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                std::string name = data.cFileName;
-                if (name == "." || name == "..")
-                    continue;
-                std::string path = folder + "\\" + name;
-                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    RemoveTree(path);
-                } else {
-                    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileA(path.c_str());
-                }
-            } while (FindNextFileA(find, &data));
-            FindClose(find);
-        }
-        RemoveDirectoryA(folder.c_str());
-    }
 
     static bool DeleteKeyTree(HKEY root, const std::string& path)
     {

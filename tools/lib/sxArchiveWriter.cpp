@@ -467,17 +467,6 @@ void MakePasswordCheck(TSXHeader& header, const std::string& password)
     header.Options |= soPassword;
 }
 
-std::string JoinStringTable(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (i)
-            text += "\r\n";
-        text += lines[i];
-    }
-    return text;
-}
-
 void WriteArchive(TSXHeader& header, const std::vector<std::string>& strings,
                   const std::vector<TArchiveSource>& sources, const TArchiveOptions& options, TStream& target)
 {

@@ -44,9 +44,6 @@ struct TArchiveOptions {
 // than 127 bytes (its block must fit 128 bytes).
 void MakePasswordCheck(TSXHeader& header, const std::string& password);
 
-// The string table as stored: the lines joined by CR LF.
-std::string JoinStringTable(const std::vector<std::string>& lines);
-
 // Writes the complete archive to target (which must be seekable: the header
 // is written first with zero sizes and rewritten once they are known). The
 // header's Files are replaced by the entries made from sources; its other

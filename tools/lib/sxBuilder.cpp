@@ -1,5 +1,7 @@
 #include "sxBuilder.h"
 
+#include "ovFileBytes.h"
+
 #include "sxPEFile.h"
 #include "sxResBuild.h"
 
@@ -28,13 +30,9 @@ private:
 
 std::vector<uint8_t> ReadWhole(const std::string& path)
 {
-    TFileStream f(path, fmOpenRead | fmShareDenyWrite);
-    int64_t size = f.GetSize();
-    if (size > 0x7FFFFFFF)
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(path, kWholeFileLimit, bytes))
         throw EStreamError(path + " is too large");
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (size)
-        f.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
     return bytes;
 }
 

@@ -50,26 +50,6 @@ std::string Shown(const std::string& s, size_t limit = 200)
     return r + "\"";
 }
 
-std::vector<std::string> SplitTable(const std::string& table)
-{
-    std::vector<std::string> lines;
-    std::string cur;
-    for (size_t i = 0; i < table.size(); ++i) {
-        char c = table[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(cur);
-            cur.clear();
-            if (c == '\r' && i + 1 < table.size() && table[i + 1] == '\n')
-                ++i;
-        } else {
-            cur += c;
-        }
-    }
-    if (!cur.empty())
-        lines.push_back(cur);
-    return lines;
-}
-
 }  // namespace
 
 std::vector<uint8_t> ExtractArchiveBytes(const std::vector<uint8_t>& file, std::string& what)
@@ -148,7 +128,7 @@ void DumpHeader(const TSXHeaderSL& h, std::string& text)
 // The string table with the role of each line; answers its lines.
 std::vector<std::string> DumpStrings(const std::string& table, std::string& text)
 {
-    std::vector<std::string> lines = SplitTable(table);
+    std::vector<std::string> lines = SplitStringTable(table);
     Line(text, "Strings: %u lines", static_cast<unsigned>(lines.size()));
     for (size_t i = 0; i < lines.size(); ++i)
         Line(text, "  %2u %-22s %s", static_cast<unsigned>(i),

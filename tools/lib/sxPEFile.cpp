@@ -1,5 +1,8 @@
 #include "sxPEFile.h"
 
+#include "ovBytes.h"
+#include "ovFileBytes.h"
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -36,17 +39,6 @@ uint32_t AlignUp(uint64_t value, uint32_t alignment)
     return static_cast<uint32_t>(r);
 }
 
-void Put16(std::vector<uint8_t>& b, size_t off, uint32_t v)
-{
-    b[off] = static_cast<uint8_t>(v);
-    b[off + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(std::vector<uint8_t>& b, size_t off, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[off + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -118,24 +110,23 @@ uint32_t TPEChecksum::Finish() const
 
 uint32_t TPEFile::Rd16(size_t off) const
 {
-    if (off + 2 > Image.size())
+    if (!BytesInside(Image.size(), off, 2))
         throw EPEFormat("Damaged image: read beyond the end of the file");
-    return Image[off] | (Image[off + 1] << 8);
+    return GetLE16(&Image[off]);
 }
 
 uint32_t TPEFile::Rd32(size_t off) const
 {
-    if (off + 4 > Image.size())
+    if (!BytesInside(Image.size(), off, 4))
         throw EPEFormat("Damaged image: read beyond the end of the file");
-    return static_cast<uint32_t>(Image[off]) | (static_cast<uint32_t>(Image[off + 1]) << 8) |
-           (static_cast<uint32_t>(Image[off + 2]) << 16) | (static_cast<uint32_t>(Image[off + 3]) << 24);
+    return GetLE32(&Image[off]);
 }
 
 bool TPEFile::IsPEImage(const std::vector<uint8_t>& head)
 {
     if (head.size() < 0x40 || head[0] != 'M' || head[1] != 'Z')
         return false;
-    uint32_t lfanew = head[0x3C] | (head[0x3D] << 8) | (head[0x3E] << 16) | (static_cast<uint32_t>(head[0x3F]) << 24);
+    uint32_t lfanew = GetLE32(&head[kDosLfanew]);
     if (lfanew > head.size() - 4)
         return false;
     return std::memcmp(&head[lfanew], "PE\0\0", 4) == 0;
@@ -143,13 +134,9 @@ bool TPEFile::IsPEImage(const std::vector<uint8_t>& head)
 
 void TPEFile::LoadFromFile(const std::string& fileName)
 {
-    TFileStream f(fileName, fmOpenRead | fmShareDenyWrite);
-    int64_t size = f.GetSize();
-    if (size > 0x7FFFFFFF)
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(fileName, kWholeFileLimit, bytes))
         throw EPEFormat(FormatText("%s is too large for an image", fileName.c_str()));
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (size)
-        f.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
     try {
         LoadFromBytes(std::move(bytes));
     } catch (const EPEFormat& e) {
@@ -450,8 +437,7 @@ TResLayout LayOutResources(const std::vector<TResEntry>& entries, uint32_t secti
         if (it != nameOffsets.end())
             return it->second;
         uint32_t off = nameStart + static_cast<uint32_t>(names.size());
-        names.push_back(static_cast<uint8_t>(id.Name.size()));
-        names.push_back(static_cast<uint8_t>(id.Name.size() >> 8));
+        AppendLE16(names, static_cast<uint16_t>(id.Name.size()));
         for (char c : id.Name) {
             names.push_back(static_cast<uint8_t>(c));
             names.push_back(0);
@@ -485,12 +471,12 @@ TResLayout LayOutResources(const std::vector<TResEntry>& entries, uint32_t secti
         uint32_t named = 0;
         for (const TResId& id : ids)
             named += id.IsName ? 1 : 0;
-        Put16(dir, off + 12, named);
-        Put16(dir, off + 14, static_cast<uint32_t>(ids.size()) - named);
+        PutLE16(dir, off + 12, named);
+        PutLE16(dir, off + 14, static_cast<uint32_t>(ids.size()) - named);
         for (size_t i = 0; i < ids.size(); ++i) {
             uint32_t e = off + kResDirSize + static_cast<uint32_t>(i) * kResDirEntrySize;
-            Put32(dir, e, ids[i].IsName ? (kSubdirFlag | nameOffsets[ids[i].Name]) : ids[i].Id);
-            Put32(dir, e + 4, subdirs ? (kSubdirFlag | targets[i]) : targets[i]);
+            PutLE32(dir, e, ids[i].IsName ? (kSubdirFlag | nameOffsets[ids[i].Name]) : ids[i].Id);
+            PutLE32(dir, e + 4, subdirs ? (kSubdirFlag | targets[i]) : targets[i]);
         }
     };
     {
@@ -521,9 +507,9 @@ TResLayout LayOutResources(const std::vector<TResEntry>& entries, uint32_t secti
                     langIds.push_back(TResId(e->Language));
                     uint32_t de = dataEntryStart + static_cast<uint32_t>(entryIndex) * kResDataEntrySize;
                     dataEntries.push_back(de);
-                    Put32(dir, de, sectionVa + dataOffsets[entryIndex]);
-                    Put32(dir, de + 4, static_cast<uint32_t>(e->Size()));
-                    Put32(dir, de + 8, e->CodePage);
+                    PutLE32(dir, de, sectionVa + dataOffsets[entryIndex]);
+                    PutLE32(dir, de + 4, static_cast<uint32_t>(e->Size()));
+                    PutLE32(dir, de + 8, e->CodePage);
                     ++entryIndex;
                 }
                 putDir(nameDirs[ni], langIds, dataEntries, false);
@@ -649,20 +635,20 @@ void TPEFile::SaveToStream(TStream& target)
     head.resize(sectionRaw, 0);
     size_t coff = PEOffset + 4;
     if (!inPlace) {
-        Put16(head, coff + 2, static_cast<uint32_t>(Sections.size() + 1));
+        PutLE16(head, coff + 2, static_cast<uint32_t>(Sections.size() + 1));
         static const char kName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
         std::memcpy(&head[sectionHeader], kName, 8);
         for (size_t i = 8; i < kSectionHeaderSize; ++i)
             head[sectionHeader + i] = 0;
-        Put32(head, sectionHeader + 36, kScnInitializedData | kScnMemRead);
+        PutLE32(head, sectionHeader + 36, kScnInitializedData | kScnMemRead);
     }
-    Put32(head, sectionHeader + 8, sectionSize);
-    Put32(head, sectionHeader + 12, sectionVa);
-    Put32(head, sectionHeader + 16, rawSize);
-    Put32(head, sectionHeader + 20, sectionRaw);
+    PutLE32(head, sectionHeader + 8, sectionSize);
+    PutLE32(head, sectionHeader + 12, sectionVa);
+    PutLE32(head, sectionHeader + 16, rawSize);
+    PutLE32(head, sectionHeader + 20, sectionRaw);
     uint32_t initData = Rd32(OptOffset + kOptSizeOfInitData);
     initData = initData - std::min(initData, oldRawSize) + rawSize;
-    Put32(head, OptOffset + kOptSizeOfInitData, initData);
+    PutLE32(head, OptOffset + kOptSizeOfInitData, initData);
     uint32_t imageSize = AlignUp(static_cast<uint64_t>(sectionVa) + sectionSize, SectionAlignment);
     if (!inPlace)
         imageSize = std::max(imageSize, maxVaEnd);
@@ -672,27 +658,27 @@ void TPEFile::SaveToStream(TStream& target)
         uint32_t tailVa = imageSize;
         uint32_t tailRaw = sectionRaw + rawSize;
         tailRawSize = t.SizeOfRawData;
-        Put32(head, t.HeaderOffset + 12, tailVa);
-        Put32(head, t.HeaderOffset + 20, tailRaw);
+        PutLE32(head, t.HeaderOffset + 12, tailVa);
+        PutLE32(head, t.HeaderOffset + 20, tailRaw);
         uint32_t relocRva = Rd32(DirOffset + kDirBaseReloc * 8);
-        Put32(head, DirOffset + kDirBaseReloc * 8, relocRva - t.VirtualAddress + tailVa);
+        PutLE32(head, DirOffset + kDirBaseReloc * 8, relocRva - t.VirtualAddress + tailVa);
         imageSize = AlignUp(static_cast<uint64_t>(tailVa) + std::max(t.VirtualSize, t.SizeOfRawData), SectionAlignment);
     }
-    Put32(head, OptOffset + kOptSizeOfImage, imageSize);
-    Put32(head, DirOffset + kDirResource * 8, sorted.empty() ? 0 : sectionVa);
-    Put32(head, DirOffset + kDirResource * 8 + 4, sorted.empty() ? 0 : sectionSize);
+    PutLE32(head, OptOffset + kOptSizeOfImage, imageSize);
+    PutLE32(head, DirOffset + kDirResource * 8, sorted.empty() ? 0 : sectionVa);
+    PutLE32(head, DirOffset + kDirResource * 8 + 4, sorted.empty() ? 0 : sectionSize);
     if (NumDirs > kDirSecurity && certOffset) {
-        Put32(head, DirOffset + kDirSecurity * 8, 0);
-        Put32(head, DirOffset + kDirSecurity * 8 + 4, 0);
+        PutLE32(head, DirOffset + kDirSecurity * 8, 0);
+        PutLE32(head, DirOffset + kDirSecurity * 8 + 4, 0);
     }
     // A COFF symbol table in the overlay moves with it.
     uint32_t symbols = Rd32(coff + 8);
     int64_t overlayMove =
         static_cast<int64_t>(sectionRaw) + rawSize + tailRawSize - static_cast<int64_t>(overlayStart);
     if (symbols && symbols >= overlayStart && symbols < overlayEnd)
-        Put32(head, coff + 8, static_cast<uint32_t>(symbols + overlayMove));
+        PutLE32(head, coff + 8, static_cast<uint32_t>(symbols + overlayMove));
     size_t checksumOffset = OptOffset + kOptCheckSum;
-    Put32(head, checksumOffset, 0);
+    PutLE32(head, checksumOffset, 0);
 
     // ---- Write: headers and kept sections, the resource section, the overlay.
     int64_t start = target.GetPosition();
@@ -729,8 +715,8 @@ void TPEFile::SaveToStream(TStream& target)
     uint32_t checksum = out.Sum.Finish();
     int64_t end = target.GetPosition();
     target.Seek(start + static_cast<int64_t>(checksumOffset), soFromBeginning);
-    uint8_t cs[4] = {static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8),
-                     static_cast<uint8_t>(checksum >> 16), static_cast<uint8_t>(checksum >> 24)};
+    uint8_t cs[4];
+    PutLE32(cs, checksum);
     target.WriteBuffer(cs, 4);
     target.Seek(end, soFromBeginning);
 }

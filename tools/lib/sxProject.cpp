@@ -2,6 +2,7 @@
 
 #include "sxBuildDate.h"
 #include "sxCompRules.h"
+#include "ovFileBytes.h"
 #include "ovText.h"
 
 #include <algorithm>
@@ -244,18 +245,16 @@ std::string TLoader::ExistingFile(const TLine& l, const std::string& path) const
 std::string TLoader::ReadTextFile(const TLine& l, const std::string& path) const
 {
     std::string full = ExistingFile(l, path);
+    std::string text;
+    bool whole = false;
     try {
-        TFileStream f(full, fmOpenRead | fmShareDenyWrite);
-        int64_t size = f.GetSize();
-        if (size > (16 << 20))
-            Fail(l.Where, "text file too large: " + full);
-        std::string text(static_cast<size_t>(size), '\0');
-        if (size)
-            f.ReadBuffer(&text[0], static_cast<int32_t>(size));
-        return text;
+        whole = ReadWholeFile(full, 16 << 20, text);
     } catch (const EStreamError&) {
         Fail(l.Where, "cannot read " + full);
     }
+    if (!whole)
+        Fail(l.Where, "text file too large: " + full);
+    return text;
 }
 
 int TLoader::FolderIndex(const TLine& l, const std::string& name) const

@@ -1,32 +1,25 @@
 #include "sxResBuild.h"
 
+#include "ovBytes.h"
+
 #include <algorithm>
 #include <set>
 
 namespace {
 
+// Reads that stay inside the resource's bytes.
 uint32_t Get16(const std::vector<uint8_t>& b, size_t off)
 {
-    if (off + 2 > b.size())
+    if (!BytesInside(b.size(), off, 2))
         throw EPEFormat("Damaged data: read beyond its end");
-    return b[off] | (b[off + 1] << 8);
+    return GetLE16(&b[off]);
 }
 
 uint32_t Get32(const std::vector<uint8_t>& b, size_t off)
 {
-    return Get16(b, off) | (Get16(b, off + 2) << 16);
-}
-
-void Add16(std::vector<uint8_t>& b, uint32_t v)
-{
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void Add32(std::vector<uint8_t>& b, uint32_t v)
-{
-    Add16(b, v & 0xFFFF);
-    Add16(b, v >> 16);
+    if (!BytesInside(b.size(), off, 4))
+        throw EPEFormat("Damaged data: read beyond its end");
+    return GetLE32(&b[off]);
 }
 
 void Pad4(std::vector<uint8_t>& b)
@@ -39,8 +32,8 @@ void Pad4(std::vector<uint8_t>& b)
 void AddWide(std::vector<uint8_t>& b, const std::string& s)
 {
     for (unsigned char c : s)
-        Add16(b, c);
-    Add16(b, 0);
+        AppendLE16(b, c);
+    AppendLE16(b, 0);
 }
 
 // One node of a version block: header, key, value, children.
@@ -48,9 +41,9 @@ std::vector<uint8_t> Node(const std::string& key, uint16_t type, const std::vect
                           uint16_t valueLength, const std::vector<std::vector<uint8_t>>& children)
 {
     std::vector<uint8_t> b;
-    Add16(b, 0);
-    Add16(b, valueLength);
-    Add16(b, type);
+    AppendLE16(b, 0);
+    AppendLE16(b, valueLength);
+    AppendLE16(b, type);
     AddWide(b, key);
     Pad4(b);
     b.insert(b.end(), value.begin(), value.end());
@@ -58,8 +51,7 @@ std::vector<uint8_t> Node(const std::string& key, uint16_t type, const std::vect
         Pad4(b);
         b.insert(b.end(), child.begin(), child.end());
     }
-    b[0] = static_cast<uint8_t>(b.size());
-    b[1] = static_cast<uint8_t>(b.size() >> 8);
+    PutLE16(b, 0, static_cast<uint16_t>(b.size()));
     return b;
 }
 
@@ -170,19 +162,19 @@ void ReplaceVersionInfo(TPEFile& pe, const uint16_t fileVersion[4], const uint16
         set(kv.first, kv.second);
 
     std::vector<uint8_t> fixed;
-    Add32(fixed, 0xFEEF04BDu);
-    Add32(fixed, 0x00010000u);
-    Add32(fixed, (static_cast<uint32_t>(fileVersion[0]) << 16) | fileVersion[1]);
-    Add32(fixed, (static_cast<uint32_t>(fileVersion[2]) << 16) | fileVersion[3]);
-    Add32(fixed, (static_cast<uint32_t>(productVersion[0]) << 16) | productVersion[1]);
-    Add32(fixed, (static_cast<uint32_t>(productVersion[2]) << 16) | productVersion[3]);
-    Add32(fixed, 0x3F);       // flags mask
-    Add32(fixed, 0);          // flags
-    Add32(fixed, 0x00040004); // NT, 32-bit Windows
-    Add32(fixed, 1);          // application
-    Add32(fixed, 0);
-    Add32(fixed, 0);
-    Add32(fixed, 0);
+    AppendLE32(fixed, 0xFEEF04BDu);
+    AppendLE32(fixed, 0x00010000u);
+    AppendLE32(fixed, (static_cast<uint32_t>(fileVersion[0]) << 16) | fileVersion[1]);
+    AppendLE32(fixed, (static_cast<uint32_t>(fileVersion[2]) << 16) | fileVersion[3]);
+    AppendLE32(fixed, (static_cast<uint32_t>(productVersion[0]) << 16) | productVersion[1]);
+    AppendLE32(fixed, (static_cast<uint32_t>(productVersion[2]) << 16) | productVersion[3]);
+    AppendLE32(fixed, 0x3F);       // flags mask
+    AppendLE32(fixed, 0);          // flags
+    AppendLE32(fixed, 0x00040004); // NT, 32-bit Windows
+    AppendLE32(fixed, 1);          // application
+    AppendLE32(fixed, 0);
+    AppendLE32(fixed, 0);
+    AppendLE32(fixed, 0);
 
     std::vector<std::vector<uint8_t>> stringNodes;
     for (const auto& kv : strings) {
@@ -193,8 +185,8 @@ void ReplaceVersionInfo(TPEFile& pe, const uint16_t fileVersion[4], const uint16
     std::vector<uint8_t> table = Node("040904E4", 1, {}, 0, stringNodes);
     std::vector<uint8_t> stringInfo = Node("StringFileInfo", 1, {}, 0, {table});
     std::vector<uint8_t> translation;
-    Add16(translation, 0x0409);
-    Add16(translation, 1252);
+    AppendLE16(translation, 0x0409);
+    AppendLE16(translation, 1252);
     std::vector<uint8_t> var = Node("Translation", 0, translation, 4, {});
     std::vector<uint8_t> varInfo = Node("VarFileInfo", 1, {}, 0, {var});
     std::vector<uint8_t> root = Node("VS_VERSION_INFO", 0, fixed, 52, {stringInfo, varInfo});
@@ -234,9 +226,9 @@ void ReplaceIcon(TPEFile& pe, const std::vector<uint8_t>& ico)
             nextId = std::max<uint16_t>(nextId, static_cast<uint16_t>(e.Name.Id + 1));
 
     std::vector<uint8_t> group;
-    Add16(group, 0);
-    Add16(group, 1);
-    Add16(group, count);
+    AppendLE16(group, 0);
+    AppendLE16(group, 1);
+    AppendLE16(group, count);
     for (uint32_t i = 0; i < count; ++i) {
         size_t e = 6 + i * 16;
         uint32_t size = Get32(ico, e + 8), offset = Get32(ico, e + 12);
@@ -245,7 +237,7 @@ void ReplaceIcon(TPEFile& pe, const std::vector<uint8_t>& ico)
         group.insert(group.end(), ico.begin() + static_cast<std::ptrdiff_t>(e),
                      ico.begin() + static_cast<std::ptrdiff_t>(e + 12));
         uint16_t id = static_cast<uint16_t>(nextId + i);
-        Add16(group, id);
+        AppendLE16(group, id);
         std::vector<uint8_t> image(ico.begin() + offset, ico.begin() + offset + size);
         pe.Set(TResId(RT_ICON_ID), TResId(id), std::move(image), language);
     }

@@ -1,6 +1,7 @@
 #include "sxSign.h"
 
 #include "sxBuildDate.h"
+#include "ovFileBytes.h"
 #include "sxTypes.h"
 
 #include <cerrno>
@@ -81,12 +82,10 @@ std::string QuoteArgument(const std::string& a)
 std::string ReadLog(const std::string& name)
 {
     std::string text;
-    if (FILE* f = std::fopen(name.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < 16384)
-            text.append(buf, n);
-        std::fclose(f);
+    try {
+        ReadFileStart(name, 16384, text, fmShareDenyNone);
+    } catch (const EStreamError&) {
+        text.clear();  // no log: the exit code alone says what happened
     }
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
