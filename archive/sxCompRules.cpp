@@ -2,6 +2,7 @@
 #include "sxCompRules.h"
 
 #include "ovClass.h"
+#include "ovText.h"
 
 #include <cctype>
 
@@ -31,24 +32,6 @@ const char* const PageTemplate =
     "<p>&nbsp;</p>"
     "<p><font size=\"2\"><em><strong>Thank you for using Lumara products.</strong></em></font></p>"
     "</body></html>";
-
-std::string Replace(const std::string& text, const std::string& oldText, const std::string& newText)
-{
-    if (oldText.empty())
-        return text;
-    std::string result;
-    size_t pos = 0;
-    for (;;) {
-        size_t found = text.find(oldText, pos);
-        if (found == std::string::npos)
-            break;
-        result.append(text, pos, found - pos);
-        result += newText;
-        pos = found + oldText.size();
-    }
-    result.append(text, pos, std::string::npos);
-    return result;
-}
 
 std::string Lower(std::string text)
 {
@@ -156,7 +139,7 @@ std::string DownloadPageRow(const std::string& name, const std::string& sizeText
 
 std::string DownloadPageText(const std::string& product, const std::string& rows)
 {
-    return Replace(Replace(PageTemplate, "%PRODUCT%", product), "%LIST%", rows) + "\r\n";
+    return ReplaceText(ReplaceText(PageTemplate, "%PRODUCT%", product), "%LIST%", rows) + "\r\n";
 }
 
 std::string DownloadStatusText(const std::string& sizeText, const std::string& durationText)

@@ -86,20 +86,7 @@ using namespace ovutils_detail;
 
 std::string ReplaceAll(const std::string& text, const std::string& oldText, const std::string& newText)
 {
-    if (oldText.empty())
-        return text;
-    std::string result;
-    size_t start = 0;
-    for (;;) {
-        size_t pos = text.find(oldText, start);
-        if (pos == std::string::npos)
-            break;
-        result.append(text, start, pos - start);
-        result += newText;
-        start = pos + oldText.size();
-    }
-    result.append(text, start, std::string::npos);
-    return result;
+    return ReplaceText(text, oldText, newText);
 }
 
 bool SameText(const std::string& a, const std::string& b)

@@ -51,8 +51,7 @@ std::string GetThisDir();
 
 // ---- Strings and paths -----------------------------------------------------
 
-// Every occurrence of oldText replaced, left to right; inserted text is not
-// searched again; an empty oldText changes nothing.
+// ReplaceText of ovText.h, out of line.
 std::string ReplaceAll(const std::string& text, const std::string& oldText, const std::string& newText);
 // Equal without regard to letter case (the system's rules).
 bool SameText(const std::string& a, const std::string& b);

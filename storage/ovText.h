@@ -86,3 +86,25 @@ inline std::vector<std::string> SplitTextLines(const std::string& text)
     }
     return lines;
 }
+
+// Every occurrence of oldText replaced, left to right; inserted text is not
+// searched again; an empty oldText changes nothing. Inline: the setup program
+// calls it through ReplaceAll of the installation utilities, which keeps one
+// out-of-line copy of it there.
+inline std::string ReplaceText(const std::string& text, const std::string& oldText, const std::string& newText)
+{
+    if (oldText.empty())
+        return text;
+    std::string result;
+    size_t start = 0;
+    for (;;) {
+        size_t pos = text.find(oldText, start);
+        if (pos == std::string::npos)
+            break;
+        result.append(text, start, pos - start);
+        result += newText;
+        start = pos + oldText.size();
+    }
+    result.append(text, start, std::string::npos);
+    return result;
+}

@@ -15,7 +15,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import HOST, ROOT, WIN32, WINE_AVAILABLE, run_wine, wine_env
+from conftest import HOST, MINGW, ROOT, WIN32, WINE_AVAILABLE, run_wine, wine_env
 from setuphelpers import seeded_bytes
 
 SXBUILD = HOST / "tools" / "sxbuild"
@@ -229,27 +229,30 @@ needs_signing_tools = pytest.mark.skipif(not shutil.which("osslsigncode") or not
 def test_signed_setup_verifies_and_dumps(tmp_path):
     cert, key = make_cert(tmp_path, password="s3cret pass")
     out = tmp_path / "signed.exe"
+    # Every build carries the same uninstaller, also the one whose stub is a
+    # setup outside the build tree.
+    uninst = "Setup.Uninstaller=" + str(WIN32 / "tools" / "ovUninst.exe")
     r = sxbuild(EXAMPLES / "example.ini", "-o", out, "--stub", STUB, "--sign-cert", cert, "--sign-key", key,
-                "--sign-pass-file", tmp_path / "pass.txt")
+                "--sign-pass-file", tmp_path / "pass.txt", "--set", uninst)
     assert "signed setup" in r.stdout
     v = run(["osslsigncode", "verify", "-CAfile", cert, "-in", out])
     assert "Succeeded" in v.stdout
     d = sxbuild("--dump", out, "--verify")
     assert "Verify: all 6 files decode to their sizes." in d.stdout
     # The signature is only added: the unsigned build is the same image before it.
-    sxbuild(EXAMPLES / "example.ini", "-o", tmp_path / "plain.exe", "--stub", STUB, "--quiet")
+    sxbuild(EXAMPLES / "example.ini", "-o", tmp_path / "plain.exe", "--stub", STUB, "--quiet", "--set", uninst)
     plain = (tmp_path / "plain.exe").read_bytes()
     assert len(out.read_bytes()) > len(plain)
     assert not [p for p in tmp_path.iterdir() if ".part" in p.name or p.name.endswith(".log")]
     # A signed setup as the stub: its signature is dropped (it would no longer
     # match), the new setup reads back, and it can be signed again.
     again = tmp_path / "again.exe"
-    sxbuild(EXAMPLES / "example.ini", "-o", again, "--stub", out, "--quiet")
+    sxbuild(EXAMPLES / "example.ini", "-o", again, "--stub", out, "--quiet", "--set", uninst)
     assert again.read_bytes() == plain
     r = run(["osslsigncode", "verify", "-CAfile", cert, "-in", again], check=False)
     assert r.returncode != 0
     sxbuild(EXAMPLES / "example.ini", "-o", again, "--stub", out, "--quiet", "--sign-cert", cert, "--sign-key", key,
-            "--sign-pass-file", tmp_path / "pass.txt")
+            "--sign-pass-file", tmp_path / "pass.txt", "--set", uninst)
     run(["osslsigncode", "verify", "-CAfile", cert, "-in", again])
 
 
@@ -309,11 +312,12 @@ def test_signed_setup_installs(tmp_path):
 
 @pytest.fixture(scope="module")
 def cpack_setup(tmp_path_factory):
-    if not shutil.which("cpack") or not shutil.which("i686-w64-mingw32-gcc-posix"):
+    if not shutil.which("cpack") or not shutil.which(f"{MINGW}-gcc-posix"):
         pytest.skip("cpack or the mingw compiler missing")
     build = tmp_path_factory.mktemp("cpack")
     run(["cmake", "-S", EXAMPLES / "cpack", "-B", build,
-         "-DCMAKE_TOOLCHAIN_FILE=" + str(ROOT / "cmake" / "mingw-i686.cmake"),
+         "-DCMAKE_TOOLCHAIN_FILE=" + str(ROOT / "cmake" / ("mingw-x86_64.cmake" if MINGW.startswith("x86_64")
+                                                           else "mingw-i686.cmake")),
          "-DCPACK_SX_SXBUILD=" + str(SXBUILD), "-DCPACK_SX_STUB=" + str(STUB),
          "-DCPACK_SX_SILENT=ON"])
     run(["cmake", "--build", build])

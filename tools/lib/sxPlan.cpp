@@ -10,25 +10,6 @@
 
 namespace {
 
-
-std::string ReplaceAllText(const std::string& text, const std::string& from, const std::string& to)
-{
-    if (from.empty())
-        return text;
-    std::string out;
-    size_t pos = 0;
-    for (;;) {
-        size_t p = text.find(from, pos);
-        if (p == std::string::npos)
-            break;
-        out.append(text, pos, p - pos);
-        out += to;
-        pos = p + from.size();
-    }
-    out.append(text, pos, std::string::npos);
-    return out;
-}
-
 std::string QuoteIfSpaced(const std::string& s)
 {
     return s.find(' ') != std::string::npos ? "\"" + s + "\" " : s + " ";
@@ -360,8 +341,8 @@ void TPlanWriter::Ending()
     }
     if (H.KeepCopy)
         Line("Copy of the setup: %s (recorded under HKEY_CURRENT_USER\\%s)",
-             Shown(ReplaceAllText(H.CopyPath, "<ProductName>", String(sxsProductName))).c_str(),
-             ReplaceAllText(H.CopyKey, "<ProductName>", String(sxsProductName)).c_str());
+             Shown(ReplaceText(H.CopyPath, "<ProductName>", String(sxsProductName))).c_str(),
+             ReplaceText(H.CopyKey, "<ProductName>", String(sxsProductName)).c_str());
     if (!(H.Options & soUninstall)) {
         Line("Uninstall entry: none");
         return;
@@ -407,7 +388,7 @@ std::string TPlanWriter::Make()
         mode += ", shows the license";
     Line("Mode: %s", mode.c_str());
     for (const std::string& prev : H.PreviousProducts)
-        Line("Offers to remove: %s", ReplaceAllText(prev, "<ProductName>", String(sxsProductName)).c_str());
+        Line("Offers to remove: %s", ReplaceText(prev, "<ProductName>", String(sxsProductName)).c_str());
     std::string target = Target();
     Line("Target folder: %s%s", target.empty() ? "(none given)" : Shown(target).c_str(),
          (H.Options & soAskFolder) ? " (asked; the user may choose another)" : "");
@@ -444,8 +425,8 @@ std::string ExpandPlanMacros(const std::string& text, const TPlanLayout& layout)
             }
         if (!found)
             return s;
-        s = ReplaceAllText(s, found->first, *found->second);
-        s = ReplaceAllText(s, "\\\\", "\\");
+        s = ReplaceText(s, found->first, *found->second);
+        s = ReplaceText(s, "\\\\", "\\");
         if (s.find('<') == std::string::npos)
             return s;
     }
