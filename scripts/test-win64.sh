@@ -4,7 +4,9 @@
 # dialogs, the download and component setup) on machines that cannot run
 # 32-bit x86 code, where the 32-bit test programs cannot start. Same sources
 # and tests as the 32-bit tree; the product itself stays the 32-bit build.
-# Called by scripts/test.sh on such machines; exits non-zero on any failure.
+# Runs the Win32 test programs and then the end-to-end tests against that
+# tree. Called by scripts/test.sh on such machines; exits non-zero on any
+# failure.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -41,8 +43,16 @@ if [ -z "${DISPLAY:-}" ]; then
   sx_start_display || exit 1
 fi
 sx_prepare_prefix || exit 1
+rc=0
+echo "== Win32 test programs (64-bit build) =="
 # The size budgets belong to the 32-bit programs.
-ctest --test-dir "$out" -E '^size_' --output-on-failure -j 2
-rc=$?
+ctest --test-dir "$out" -E '^size_' --output-on-failure -j 2 || rc=1
+wineserver -k >/dev/null 2>&1 || true
+
+# The end-to-end tests with this tree's setup programs, tools and helpers:
+# the ones that need Wine run here; those that need none ran already with the
+# 32-bit tree and run again.
+echo "== end-to-end tests (64-bit build under 64-bit Wine) =="
+SX_WINE=1 SX_WIN_TREE=win64 sx_pytest -q -p no:cacheprovider -rsx tests/e2e || rc=1
 wineserver -k >/dev/null 2>&1 || true
 exit $rc

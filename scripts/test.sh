@@ -28,10 +28,11 @@ else
   echo "== Win32 tests (Wine): NOT RUN as 32-bit programs =="
   echo "This machine cannot run 32-bit x86 code (the kernel refuses 32-bit programs and the"
   echo "32-bit code segment), so Wine cannot start the 32-bit test programs. They were built;"
-  echo "they run on any machine with 32-bit support. End-to-end tests that need Wine are skipped."
+  echo "they run on any machine with 32-bit support. The end-to-end tests that need Wine are skipped"
+  echo "in the run of the 32-bit tree below, and run against the 64-bit build instead."
   summary+=("Win32 tests, 32-bit: NOT RUN (no 32-bit x86 support on this machine; built only)")
   echo "== Win32 tests built for 64-bit Windows, under 64-bit Wine =="
-  if bash scripts/test-win64.sh; then summary+=("Win32 tests, 64-bit build under 64-bit Wine: passed"); else summary+=("Win32 tests, 64-bit build under 64-bit Wine: FAILED"); status=1; fi
+  if bash scripts/test-win64.sh; then summary+=("Win32 and end-to-end tests, 64-bit build under 64-bit Wine: passed"); else summary+=("Win32 and end-to-end tests, 64-bit build under 64-bit Wine: FAILED"); status=1; fi
   # The size budgets of setup.exe and ovUninst.exe read the files only.
   echo "== size budgets of the Windows programs =="
   if ctest --test-dir "$BUILD_DIR/win32" --output-on-failure -R '^size_'; then summary+=("size budgets: passed"); else summary+=("size budgets: FAILED"); status=1; fi
