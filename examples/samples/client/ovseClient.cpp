@@ -8,6 +8,9 @@
 //
 //   [General]
 //   Trace=C:\path\trace.txt      ; one line per call is appended here
+//   Delay=100                    ; GetExtarctedFileName waits this many ms
+//                                ; (at most 10 s), so a test can slow the
+//                                ; extraction down at will
 //   [Answers]
 //   BeforeGetPassword=0          ; answer of a hook (default 1)
 //   [Buffer]
@@ -97,6 +100,9 @@ unsigned char FileNameHook(char* buffer)
 {
     std::string file = ControlFile();
     Trace(file, "GetExtarctedFileName", buffer);
+    const UINT delay = GetPrivateProfileIntA("General", "Delay", 0, file.c_str());
+    if (delay > 0)
+        Sleep(delay < 10000 ? delay : 10000);
     std::string path(buffer, strnlen(buffer, BufferLength));
     size_t slash = path.find_last_of('\\');
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
