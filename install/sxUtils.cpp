@@ -1,6 +1,7 @@
 #include "sxUtils.h"
 
 #include "ovClass.h"
+#include "ovText.h"
 #include "ovUtils.h"
 #include "sxHandles.h"
 #include "sxUninstRules.h"
@@ -59,11 +60,7 @@ std::string ConvertLineBreaks(const std::string& text)
 
 std::string JoinPath(const std::string& folder, const std::string& name)
 {
-    if (folder.empty())
-        return name;
-    if (folder.back() == '\\')
-        return folder + name;
-    return folder + "\\" + name;
+    return JoinWindowsPath(folder, name);
 }
 
 std::string RemoveTrailingBackslash(const std::string& path)

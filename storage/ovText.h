@@ -108,3 +108,15 @@ inline std::string ReplaceText(const std::string& text, const std::string& oldTe
     result.append(text, start, std::string::npos);
     return result;
 }
+
+// name when folder is empty; folder + name when folder ends with a backslash;
+// else folder + "\" + name. Inline, like ReplaceText: the installation
+// utilities' JoinPath keeps the out-of-line copy the setup program calls.
+inline std::string JoinWindowsPath(const std::string& folder, const std::string& name)
+{
+    if (folder.empty())
+        return name;
+    if (folder.back() == '\\')
+        return folder + name;
+    return folder + "\\" + name;
+}

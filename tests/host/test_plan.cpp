@@ -6,6 +6,7 @@
 
 #include "host/host_fixtures.h"
 #include "sxBuildDate.h"
+#include "ovText.h"
 #include "sxPlan.h"
 #include "sxProject.h"
 
@@ -107,9 +108,9 @@ TEST(PlanMacros, ExpandAsTheSetupDoes)
     // A value that names a macro again ends instead of looping.
     l.WindowsDir = "<WindowsDir>";
     EXPECT_EQ("<WindowsDir>", ExpandPlanMacros("<WindowsDir>", l));
-    EXPECT_EQ("a\\b", PlanJoinPath("a\\", "b"));
-    EXPECT_EQ("a\\b", PlanJoinPath("a", "b"));
-    EXPECT_EQ("b", PlanJoinPath("", "b"));
+    EXPECT_EQ("a\\b", JoinWindowsPath("a\\", "b"));
+    EXPECT_EQ("a\\b", JoinWindowsPath("a", "b"));
+    EXPECT_EQ("b", JoinWindowsPath("", "b"));
 }
 
 TEST_F(PlanTest, NamesEveryFileFolderScriptLineComponentAndTheUninstallEntry)

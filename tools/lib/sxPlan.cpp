@@ -131,16 +131,16 @@ std::string TPlanWriter::Target() const
         return std::string();
     std::string t = H.DefaultFolder;
     if (ExpandPlanMacros(t, L).find(':') == std::string::npos)
-        t = PlanJoinPath("<ThisDir>\\", t);
+        t = JoinWindowsPath("<ThisDir>\\", t);
     return t;
 }
 
 std::string TPlanWriter::Destination(const TArchiveSource& s) const
 {
     if (!H.Folders.empty() && s.FolderIndex >= 0 && static_cast<size_t>(s.FolderIndex) < H.Folders.size())
-        return PlanJoinPath(H.Folders[static_cast<size_t>(s.FolderIndex)], s.Name);
+        return JoinWindowsPath(H.Folders[static_cast<size_t>(s.FolderIndex)], s.Name);
     std::string t = Target();
-    return PlanJoinPath(t.empty() ? "<target folder>" : t, s.Name);
+    return JoinWindowsPath(t.empty() ? "<target folder>" : t, s.Name);
 }
 
 void TPlanWriter::Files()
@@ -348,7 +348,7 @@ void TPlanWriter::Ending()
         return;
     }
     std::string product = String(sxsProductName);
-    std::string record = PlanJoinPath(ExpandPlanMacros(H.UninstallFolder, L), product + ".del");
+    std::string record = JoinWindowsPath(ExpandPlanMacros(H.UninstallFolder, L), product + ".del");
     std::string uninstaller =
         ExpandPlanMacros(std::string(SXUninstallerFolder) + "\\" + SXUninstallerName, L);
     Line("Uninstall entry: HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s",
@@ -431,15 +431,6 @@ std::string ExpandPlanMacros(const std::string& text, const TPlanLayout& layout)
             return s;
     }
     return s;
-}
-
-std::string PlanJoinPath(const std::string& folder, const std::string& name)
-{
-    if (folder.empty())
-        return name;
-    if (folder.back() == '\\')
-        return folder + name;
-    return folder + "\\" + name;
 }
 
 std::string MakePlan(const TProject& project, const TPlanLayout& layout)

@@ -24,9 +24,6 @@ struct TPlanLayout {
 // in angle brackets stays.
 std::string ExpandPlanMacros(const std::string& text, const TPlanLayout& layout);
 
-// JoinPath of the setup: name alone for an empty folder, no second backslash.
-std::string PlanJoinPath(const std::string& folder, const std::string& name);
-
 // The whole plan. Reads the setup script and takes the component INF lines
 // from the project; raises EProjectError when the script cannot be read.
 std::string MakePlan(const TProject& project, const TPlanLayout& layout = TPlanLayout());

@@ -302,15 +302,6 @@ bool Match(const char* pattern, const char* name)
     return *pattern == '\0';
 }
 
-std::string JoinName(const std::string& prefix, const std::string& name)
-{
-    if (prefix.empty())
-        return name;
-    if (prefix.back() == '\\')
-        return prefix + name;
-    return prefix + "\\" + name;
-}
-
 // "File = SOURCE | name=DEST | folder=NAME | compress=no | recurse"
 void TLoader::AddFiles(const TLine& l, const std::string& spec, bool single, int* addedIndex)
 {
@@ -407,7 +398,7 @@ void TLoader::AddFiles(const TLine& l, const std::string& spec, bool single, int
         Fail(l.Where, "no file matches " + source);
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
     for (const auto& f : found)
-        add(f.first, JoinName(name, f.second));
+        add(f.first, JoinWindowsPath(name, f.second));
 }
 
 void TLoader::ApplySetup(const TLine& l)
