@@ -65,7 +65,9 @@ sx_stop_all() {
 sx_prepare_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Preparing Wine prefix in $WINEPREFIX"
-    if ! "${SX_WINE_LOADER:-wine}" wineboot -i >/dev/null 2>&1 || [ ! -f "$WINEPREFIX/system.reg" ]; then
+    # The registry files are written when the server has settled, which can
+    # be after wineboot returns: wait for it before looking for them.
+    if ! "${SX_WINE_LOADER:-wine}" wineboot -i >/dev/null 2>&1 || ! wineserver -w || [ ! -f "$WINEPREFIX/system.reg" ]; then
       echo "could not prepare the Wine prefix in $WINEPREFIX (wineboot failed); remove it and run again" >&2
       return 1
     fi
