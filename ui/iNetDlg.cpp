@@ -145,7 +145,6 @@ void InitDialog(HWND window, TLVDialogInfoOV& info)
     SetItemText(window, SXID_LV_TEXT, info.Text);
     SetItemText(window, SXID_LV_PROGRESS1, std::string());
     SetItemText(window, SXID_LV_PROGRESS2, std::string());
-    ShowWindow(GetDlgItem(window, SXID_LV_PROGRESS), SW_HIDE);
     CenterWindow(nullptr, window);
 }
 
