@@ -147,6 +147,19 @@ bool MayRemoveWhenEmpty(const std::string& subPath)
     return !subPath.empty() && !InList(subPath, SystemKeys, sizeof SystemKeys / sizeof *SystemKeys);
 }
 
+std::vector<std::string> MakerKeysAtOrAbove(const std::string& subPath)
+{
+    std::vector<std::string> keys;
+    std::string key = subPath;
+    while (!key.empty()) {
+        if (IsProtectedKey(key) && MayRemoveWhenEmpty(key))
+            keys.push_back(key);
+        const size_t slash = key.rfind('\\');
+        key = slash == std::string::npos ? std::string() : key.substr(0, slash);
+    }
+    return keys;
+}
+
 uint32_t RaiseSharedCount(bool exists, uint32_t count, bool counted, bool fileExisted)
 {
     if (!exists)

@@ -34,6 +34,11 @@ bool IsProtectedKey(const std::string& subPath);
 // subkeys) after the product's entries are removed. The system's structure
 // keys ("Software", "Software\Microsoft", ...) never go.
 bool MayRemoveWhenEmpty(const std::string& subPath);
+// The maker's keys at or above subPath (protected, yet removable once
+// empty), innermost first: after an uninstall they are tried once more, so
+// that the last product to go takes the maker's key with it, whichever
+// product created it.
+std::vector<std::string> MakerKeysAtOrAbove(const std::string& subPath);
 
 // The lines of [section] (header found without regard to case) of a
 // record's text, blanks around them dropped, empty lines passed over.

@@ -260,6 +260,27 @@ def flush_registry():
     keep_wineserver()
 
 
+def drop_if_empty(key):
+    """Deletes a key that holds no values and no subkeys (left by other tests)."""
+    r = subprocess.run([str(ROOT / "scripts" / "wine-run.sh"), "reg", "query", key], env=wine_env(),
+                       capture_output=True, timeout=60)
+    if r.returncode != 0:
+        return
+    lines = [l for l in r.stdout.decode("latin-1").splitlines() if l.strip()]
+    if all(l.strip().upper() == key.upper().replace("HKLM", "HKEY_LOCAL_MACHINE").replace("HKCU", "HKEY_CURRENT_USER")
+           for l in lines):
+        reg_delete(key)
+
+
+def drop_empty_maker_keys():
+    """The maker's shared keys, when other tests left them empty: an uninstall
+    removes them once empty, so a test that compares the registry before and
+    after starts without them."""
+    for key in (r"HKLM\Software\Orvale Systems\Uninstall Icons", r"HKLM\Software\Orvale Systems",
+                r"HKCU\Software\Orvale Systems"):
+        drop_if_empty(key)
+
+
 def registry_snapshot():
     """The registry files' keys and values, without the lines Wine rewrites
     on its own (time stamps of keys, the volatile parts)."""

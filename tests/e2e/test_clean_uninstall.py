@@ -8,8 +8,8 @@ import pytest
 
 from conftest import need_wine, run_wine
 from robot import IDOK, IDYES, RobotError, robot, spawn  # noqa: F401
-from setuphelpers import (ROOT, build_setup, drive_c, host_path, reg_delete, reg_query, registry_snapshot, run_setup,
-                          temp_dir, wait_for, wine_env)
+from setuphelpers import (ROOT, build_setup, drive_c, drop_empty_maker_keys, drop_if_empty, host_path, reg_delete,
+                          reg_query, registry_snapshot, run_setup, temp_dir, wait_for, wine_env)
 from test_setup_full import WINE_NOISE, _drive_c_files, _registry_diff
 
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
@@ -78,18 +78,6 @@ def shared_count():
     return None if v is None else int(v[1], 16)
 
 
-def drop_if_empty(key):
-    """Deletes a key that holds no values and no subkeys (left by other tests)."""
-    r = subprocess.run([str(ROOT / "scripts" / "wine-run.sh"), "reg", "query", key], env=wine_env(),
-                       capture_output=True, timeout=60)
-    if r.returncode != 0:
-        return
-    lines = [l for l in r.stdout.decode("latin-1").splitlines() if l.strip()]
-    if all(l.strip().upper() == key.upper().replace("HKLM", "HKEY_LOCAL_MACHINE").replace("HKCU", "HKEY_CURRENT_USER")
-           for l in lines):
-        reg_delete(key)
-
-
 def fresh_start(*products):
     """No earlier installation of these products and no uninstaller."""
     for product in products:
@@ -102,9 +90,8 @@ def fresh_start(*products):
         shared.unlink()
     if shared.parent.exists() and not any(shared.parent.iterdir()):
         shared.parent.rmdir()
-    for key in (r"HKLM\Software\Orvale Systems\Uninstall Icons", r"HKLM\Software\Orvale Systems",
-                r"HKCU\Software\Orvale Systems", SHARED_KEY):
-        drop_if_empty(key)
+    drop_empty_maker_keys()
+    drop_if_empty(SHARED_KEY)
 
 
 def machine():

@@ -10,8 +10,8 @@ import subprocess
 
 import pytest
 
-from setuphelpers import (ROOT, UNINSTALLER, build_setup, drive_c, fresh_dir, parse_log, private_desktop,
-                          read_link, reg_delete, reg_query, registry_snapshot, run_setup, shell_folder, tree_snapshot, wine_env)
+from setuphelpers import (ROOT, UNINSTALLER, build_setup, drive_c, drop_empty_maker_keys, fresh_dir, parse_log,
+                          private_desktop, read_link, reg_delete, reg_query, registry_snapshot, run_setup, shell_folder, tree_snapshot, wine_env)
 
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 OV_UNINST = r"C:\Program Files\Common Files\Orvale Systems\ovUninst.exe"
@@ -269,6 +269,7 @@ File = lib.dll | folder=app | name=bin\\sub\\lib.dll
         (shell_folder("Desktop") / "SX Roundtrip.lnk").unlink()
     reg_delete(r"HKCU\Software\SXTestRoundtrip")
     reg_delete(r"HKLM\Software\SXTestRoundtrip")
+    drop_empty_maker_keys()
     files_before = _drive_c_files()
     reg_before = registry_snapshot()
 

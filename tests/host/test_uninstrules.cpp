@@ -113,6 +113,18 @@ TEST(UninstRules, ProtectedKeysAndTheEmptyKeyRule)
     }
 }
 
+// Above a product's key: the maker's keys that may go once empty, innermost
+// first; the system's keys are never among them.
+TEST(UninstRules, MakerKeysAboveAProductKey)
+{
+    using V = std::vector<std::string>;
+    EXPECT_EQ(V({"Software\\Orvale Systems"}), MakerKeysAtOrAbove("Software\\Orvale Systems\\Product\\Settings"));
+    EXPECT_EQ(V({"Software\\Orvale Systems\\Uninstall Icons", "Software\\Orvale Systems"}),
+              MakerKeysAtOrAbove("Software\\Orvale Systems\\Uninstall Icons"));
+    EXPECT_EQ(V(), MakerKeysAtOrAbove("Software\\Other Maker\\Product"));
+    EXPECT_EQ(V(), MakerKeysAtOrAbove(""));
+}
+
 // Two products share the uninstaller; each raises the count once, however
 // often it is installed, and the file goes with the last one.
 TEST(UninstRules, SharedCountFollowsTheProducts)

@@ -344,12 +344,19 @@ TRemovalResult RemoveRecordedItems(const TUninstallRecord& record, const std::st
     // The shared keys the record named, and the icons key, are kept above;
     // once the product's entries are out of them they go when empty,
     // innermost first.
+    // The maker's keys above what the record names go too once empty, so
+    // that the last product to go takes them, whichever product made them.
     std::vector<std::string> emptyCandidates;
     for (const auto& entry : record.Registry) {
         HKEY root = nullptr;
         std::string subPath;
-        if (entry.second == "*" && SplitRoot(entry.first, root, subPath) && IsProtectedKey(subPath))
+        if (!SplitRoot(entry.first, root, subPath))
+            continue;
+        if (entry.second == "*" && IsProtectedKey(subPath))
             emptyCandidates.push_back(entry.first);
+        const std::string rootName = entry.first.substr(0, entry.first.find('\\')) + "\\";
+        for (const auto& key : MakerKeysAtOrAbove(subPath))
+            emptyCandidates.push_back(rootName + key);
     }
     emptyCandidates.push_back(icons);
     emptyCandidates.push_back(icons.substr(0, icons.rfind('\\')));
