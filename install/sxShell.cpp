@@ -39,13 +39,21 @@ bool HasSearchFlags()
 
 bool RestrictLibrarySearch()
 {
+    bool restricted = false;
     auto setDefault = reinterpret_cast<TSetDefaultDllDirectories>(Kernel32Proc("SetDefaultDllDirectories"));
-    if (setDefault && setDefault(kSearchSystem32))
-        return true;
-    auto setDllDirectory = reinterpret_cast<TSetDllDirectoryA>(Kernel32Proc("SetDllDirectoryA"));
-    if (setDllDirectory)
-        setDllDirectory("");
-    return false;
+    if (setDefault && setDefault(kSearchSystem32)) {
+        restricted = true;
+    } else {
+        auto setDllDirectory = reinterpret_cast<TSetDllDirectoryA>(Kernel32Proc("SetDllDirectoryA"));
+        if (setDllDirectory)
+            setDllDirectory("");
+    }
+    // Kept loaded for the life of the process.
+    static const char* const preload[] = {"uxtheme.dll", "dwmapi.dll", "cryptbase.dll", "userenv.dll",
+                                          "propsys.dll", "profapi.dll", "version.dll"};
+    for (const char* name : preload)
+        LoadSystemLibrary(name);
+    return restricted;
 }
 
 HMODULE LoadLibraryByPath(const std::string& path)

@@ -23,6 +23,12 @@ HMODULE LoadSystemLibrary(const char* name);
 // has it (looked up in kernel32 at run time), SetDllDirectoryA("") otherwise
 // (which at least takes the current folder out of the search). True when
 // the search is limited to the system folder.
+//
+// It then loads, from the system folder, the libraries that Windows' own
+// libraries load later by bare name, some through delay-loaded imports that
+// do not follow the restricted search (the common controls load the theme
+// library so): once a library of that name is loaded, a later load by name
+// takes it instead of a copy planted beside the program.
 bool RestrictLibrarySearch();
 
 // Loads a library given by its path (a relative one is made full first); its
