@@ -183,19 +183,22 @@ int64_t CopyFileData(const std::string& source, const std::string& target)
     return total;
 }
 
-bool SetFileTimes(const std::string& fileName, TDateTime created, TDateTime accessed, TDateTime modified)
+bool SetFileTimesOnHandle(HANDLE file, TDateTime created, TDateTime accessed, TDateTime modified)
 {
     FILETIME times[3];
     const TDateTime values[3] = {created, accessed, modified};
     for (int i = 0; i < 3; ++i)
         if (values[i] != 0 && !DateTimeToFileTime(values[i], times[i]))
             return false;
+    return SetFileTime(file, created != 0 ? &times[0] : nullptr, accessed != 0 ? &times[1] : nullptr,
+                       modified != 0 ? &times[2] : nullptr) != 0;
+}
+
+bool SetFileTimes(const std::string& fileName, TDateTime created, TDateTime accessed, TDateTime modified)
+{
     TFileHandle file(CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    return SetFileTime(file.get(), created != 0 ? &times[0] : nullptr, accessed != 0 ? &times[1] : nullptr,
-                       modified != 0 ? &times[2] : nullptr) != 0;
+    return file && SetFileTimesOnHandle(file.get(), created, accessed, modified);
 }
 
 void SetFileDate(const std::string& fileName, TDateTime time)

@@ -82,6 +82,9 @@ int64_t CopyFileData(const std::string& source, const std::string& target);
 // Sets the three time stamps from local date-times; 0 leaves a stamp as it
 // is. Returns false when the file cannot be changed.
 bool SetFileTimes(const std::string& fileName, TDateTime created, TDateTime accessed, TDateTime modified);
+// The same on a file that is open with write access (one open less per file
+// when the writer stamps the file before it closes it).
+bool SetFileTimesOnHandle(HANDLE file, TDateTime created, TDateTime accessed, TDateTime modified);
 // Sets the last-write time through the DOS date form (2 s resolution, years
 // 1980 to 2099). A file that cannot be opened, or a date out of range, is
 // left alone.

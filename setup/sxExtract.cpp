@@ -318,8 +318,8 @@ void TSXExtractor::ExtractOneFile(const TFileInfo& entry, std::string& path, boo
     dataRead = true;
 
     DecodeFile(*source, *target, Password, entry);
-    target.reset();  // closed before anyone sets its times
     removePartial.Dismiss();
+    Written = std::move(target);
 }
 
 int TSXExtractor::ReportCannotWrite(const std::string& path, bool dataRead)
@@ -366,11 +366,15 @@ void TSXExtractor::DoExtract(TProgressDlg* progress)
                 ExtractOneFile(entry, path, dataRead);
             cancelled = !setProgress(RoundEven((i + 1) * step));
             pump();
-            if (cancelled)
+            if (cancelled) {
+                Written.reset();  // closed unstamped: its step did not end
                 break;
+            }
             FileExtracted(path, entry);
+            Written.reset();
             ++i;
         } catch (...) {
+            Written.reset();
             // In unattended mode this logs the error entry, which ends the run.
             int answer = ReportCannotWrite(path, dataRead);
             if (answer == IDIGNORE) {

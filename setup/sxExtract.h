@@ -53,7 +53,9 @@ public:
     // Makes room for the file about to be written (may change path).
     // Base: clears the read-only attribute of an existing file.
     virtual void PrepareTarget(std::string& path);
-    // Called after a file was written (or skipped by PrepareFile).
+    // Called after a file was written (or skipped by PrepareFile). A written
+    // file is still open then, in Written, so that its times can be set on
+    // the open file; it is closed right after.
     virtual void FileExtracted(const std::string& path, const TFileInfo& entry);
     virtual TSXHeader* CreateHeader();
     // The extraction loop; progress is the progress dialog or null.
@@ -102,11 +104,16 @@ public:
 protected:
     // Passes over the stored data of a file that is not written.
     void SkipFileData(const TFileInfo& entry);
-    // Extracts file i to path (PrepareTarget, create, decode, close). Sets
+    // Extracts file i to path (PrepareTarget, create, decode; the file stays
+    // open in Written). Sets
     // dataRead once the file's stored bytes have been taken from the archive.
     void ExtractOneFile(const TFileInfo& entry, std::string& path, bool& dataRead);
     // Shows (or logs) the cannot-write message; returns the button pressed.
     int ReportCannotWrite(const std::string& path, bool dataRead);
+
+    // The file ExtractOneFile wrote, still open until its step is over (null
+    // when the file was skipped). A cancelled step closes it unstamped.
+    std::unique_ptr<TFileStream> Written;
 
     TModuleHandle OwnedModule;  // holds Module when OwnsModule
     // The folder the previous file was written to: it exists, so the next

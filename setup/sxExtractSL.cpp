@@ -217,8 +217,11 @@ void TSXExtractorSL::FileExtracted(const std::string& path, const TFileInfo& ent
         Uninstall->SharedUninstaller = recorded;
     if (IsRegistered(entry))
         Uninstall->Files.push_back(recorded);
-    if (HeaderSL->StampDate)
-        SetFileTimes(path, HeaderSL->FileDate, 0, HeaderSL->FileDate);
+    // On the file still open from writing it (a file that reaches this point
+    // was written: a skipped one returned above).
+    if (HeaderSL->StampDate && Written)
+        SetFileTimesOnHandle(reinterpret_cast<HANDLE>(Written->NativeHandle()), HeaderSL->FileDate, 0,
+                             HeaderSL->FileDate);
 }
 
 bool TSXExtractorSL::AcceptLicense()

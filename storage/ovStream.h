@@ -119,6 +119,8 @@ public:
     int64_t Seek(int64_t offset, int origin) override;
     void SetSize(int64_t newSize) override;
     const std::string& FileName() const { return Name; }
+    // The open file: a HANDLE on Windows, a file descriptor elsewhere.
+    intptr_t NativeHandle() const { return Handle; }
 
 private:
     std::string Name;
