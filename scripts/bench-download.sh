@@ -46,6 +46,8 @@ from pathlib import Path
 build, runs, mb = Path(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
 root = build.parent
 sys.path.insert(0, str(root / "tests" / "e2e"))
+sys.path.insert(0, str(root / "scripts"))
+from benchproc import find_pid, status  # noqa: E402
 from httpserver import PackageServer  # noqa: E402
 from robot import Robot  # noqa: E402
 
@@ -69,33 +71,6 @@ subprocess.run([str(build / "host" / "tools" / "stgtool"), "create", str(package
 
 TITLE = "Ravudure Dudor"
 robot = Robot(timeout=30)
-
-
-def status(pid):
-    values = {}
-    try:
-        for line in open(f"/proc/{pid}/status"):
-            k, _, v = line.partition(":")
-            if v.strip().endswith("kB"):
-                values[k] = int(v.split()[0])
-    except OSError:
-        pass
-    return values
-
-
-def find_pid(name, deadline):
-    while time.time() < deadline:
-        for pid in os.listdir("/proc"):
-            if not pid.isdigit():
-                continue
-            try:
-                cmd = open(f"/proc/{pid}/cmdline", "rb").read()
-            except OSError:
-                continue
-            if name.encode() in cmd and b"wine-run" not in cmd and b"wineserver" not in cmd:
-                return int(pid)
-        time.sleep(0.005)
-    return None
 
 
 def wait_for_list_dialog(deadline):

@@ -52,11 +52,13 @@ for spec in "mixed:" "single-300MB:--single-mb 300"; do
 done
 
 python3 - "$build" "$runs" <<'EOF'
-import os, re, shutil, statistics, subprocess, sys, threading, time
+import os, re, shutil, statistics, subprocess, sys, time
 from pathlib import Path
 
 build, runs = Path(sys.argv[1]), int(sys.argv[2])
 root = build.parent
+sys.path.insert(0, str(root / "scripts"))
+from benchproc import find_pid, status  # noqa: E402
 wine_run = str(root / "scripts" / "wine-run.sh")
 drive_c = Path(os.environ["WINEPREFIX"]) / "drive_c"
 out = build / "bench-install"
@@ -150,33 +152,6 @@ else:
 
 
 # Memory of the setup process while it installs the 300 MB file.
-def find_pid(name, deadline):
-    while time.time() < deadline:
-        for pid in os.listdir("/proc"):
-            if not pid.isdigit():
-                continue
-            try:
-                cmd = open(f"/proc/{pid}/cmdline", "rb").read()
-            except OSError:
-                continue
-            if name.encode() in cmd and b"wine-run" not in cmd and b"wineserver" not in cmd:
-                return int(pid)
-        time.sleep(0.005)
-    return None
-
-
-def status(pid):
-    values = {}
-    try:
-        for line in open(f"/proc/{pid}/status"):
-            k, _, v = line.partition(":")
-            if v.strip().endswith("kB"):
-                values[k] = int(v.split()[0])
-    except OSError:
-        pass
-    return values
-
-
 sx, _ = make_setups("single-300MB")
 target = drive_c / "bench" / "sx"
 shutil.rmtree(target, ignore_errors=True)

@@ -3,6 +3,7 @@
 #include "sxArchiveWriter.h"
 #include "sxPEFile.h"
 #include "sxProject.h"
+#include "sxReportText.h"
 #include "sxTypes.h"
 
 #include "ovBlowFish.h"
@@ -12,23 +13,6 @@
 #include <cstdio>
 
 namespace {
-
-void Line(std::string& text, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
-
-void Line(std::string& text, const char* format, ...)
-{
-    char buf[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buf, sizeof buf, format, args);
-    va_end(args);
-    text += buf;
-    text += '\n';
-}
 
 // Shows a text on one line: control characters escaped.
 std::string Shown(const std::string& s, size_t limit = 200)
@@ -77,7 +61,7 @@ bool LoadHeader(TStream& s, TSXHeaderSL& h, std::string& text)
     bool ok = h.LoadFromStream(s);
     SilentMode = savedSilent;
     if (!ok)
-        Line(text, "Invalid file format: the archive header is damaged or truncated.");
+        AppendLine(text, "Invalid file format: the archive header is damaged or truncated.");
     return ok;
 }
 
@@ -90,38 +74,38 @@ void DumpHeader(const TSXHeaderSL& h, std::string& text)
             opts += std::string(" ") + SXOptionNames[b];
     if (h.Options & ~soAllOptions)
         opts += " (unknown bits)";
-    Line(text, "Options: 0x%04X%s", h.Options, opts.c_str());
-    Line(text, "CheckLength: %d", h.CheckLength);
-    Line(text, "FileCount: %d", h.FileCount);
-    Line(text, "TempFolderIndex: %d", h.TempFolderIndex);
-    Line(text, "ScriptFileIndex: %d", h.ScriptFileIndex);
-    Line(text, "DefaultFolder: %s", Shown(h.DefaultFolder).c_str());
-    Line(text, "Command: %s", Shown(h.Command).c_str());
-    Line(text, "Parameters: %s", Shown(h.Parameters).c_str());
-    Line(text, "Folders: %d", h.FolderCount);
+    AppendLine(text, "Options: 0x%04X%s", h.Options, opts.c_str());
+    AppendLine(text, "CheckLength: %d", h.CheckLength);
+    AppendLine(text, "FileCount: %d", h.FileCount);
+    AppendLine(text, "TempFolderIndex: %d", h.TempFolderIndex);
+    AppendLine(text, "ScriptFileIndex: %d", h.ScriptFileIndex);
+    AppendLine(text, "DefaultFolder: %s", Shown(h.DefaultFolder).c_str());
+    AppendLine(text, "Command: %s", Shown(h.Command).c_str());
+    AppendLine(text, "Parameters: %s", Shown(h.Parameters).c_str());
+    AppendLine(text, "Folders: %d", h.FolderCount);
     for (size_t i = 0; i < h.Folders.size(); ++i)
-        Line(text, "  [%u] %s%s", static_cast<unsigned>(i), Shown(h.Folders[i]).c_str(),
+        AppendLine(text, "  [%u] %s%s", static_cast<unsigned>(i), Shown(h.Folders[i]).c_str(),
              (i < 32 && (h.RegisteredFolders >> i) & 1) ? " (registered)" : "");
-    Line(text, "RegisteredFolders: 0x%08X", h.RegisteredFolders);
-    Line(text, "PreviousProducts: %d", h.PreviousProductCount);
+    AppendLine(text, "RegisteredFolders: 0x%08X", h.RegisteredFolders);
+    AppendLine(text, "PreviousProducts: %d", h.PreviousProductCount);
     for (const std::string& p : h.PreviousProducts)
-        Line(text, "  %s", Shown(p).c_str());
-    Line(text, "UninstallFolder: %s", Shown(h.UninstallFolder).c_str());
-    Line(text, "UninstallIcon: %s", Shown(h.UninstallIcon).c_str());
-    Line(text, "AfterUninstall: %s", Shown(h.AfterUninstall).c_str());
-    Line(text, "AfterUninstallParamString: %s", Shown(h.AfterUninstallParamString).c_str());
-    Line(text, "Components: %u", static_cast<unsigned>(h.Components.size()));
+        AppendLine(text, "  %s", Shown(p).c_str());
+    AppendLine(text, "UninstallFolder: %s", Shown(h.UninstallFolder).c_str());
+    AppendLine(text, "UninstallIcon: %s", Shown(h.UninstallIcon).c_str());
+    AppendLine(text, "AfterUninstall: %s", Shown(h.AfterUninstall).c_str());
+    AppendLine(text, "AfterUninstallParamString: %s", Shown(h.AfterUninstallParamString).c_str());
+    AppendLine(text, "Components: %u", static_cast<unsigned>(h.Components.size()));
     for (const std::string& c : h.Components)
-        Line(text, "  %s", Shown(c).c_str());
-    Line(text, "ComponentInf: %u lines", static_cast<unsigned>(h.ComponentInf.size()));
+        AppendLine(text, "  %s", Shown(c).c_str());
+    AppendLine(text, "ComponentInf: %u lines", static_cast<unsigned>(h.ComponentInf.size()));
     for (const std::string& c : h.ComponentInf)
-        Line(text, "  %s", Shown(c).c_str());
-    Line(text, "StampDate: %d", h.StampDate ? 1 : 0);
-    Line(text, "FileDate: %.8f (%s)", h.FileDate, FormatDateTime(h.FileDate).c_str());
-    Line(text, "KeepCopy: %d", h.KeepCopy ? 1 : 0);
+        AppendLine(text, "  %s", Shown(c).c_str());
+    AppendLine(text, "StampDate: %d", h.StampDate ? 1 : 0);
+    AppendLine(text, "FileDate: %.8f (%s)", h.FileDate, FormatDateTime(h.FileDate).c_str());
+    AppendLine(text, "KeepCopy: %d", h.KeepCopy ? 1 : 0);
     if (h.KeepCopy) {
-        Line(text, "CopyPath: %s", Shown(h.CopyPath).c_str());
-        Line(text, "CopyKey: %s", Shown(h.CopyKey).c_str());
+        AppendLine(text, "CopyPath: %s", Shown(h.CopyPath).c_str());
+        AppendLine(text, "CopyKey: %s", Shown(h.CopyKey).c_str());
     }
 }
 
@@ -129,9 +113,9 @@ void DumpHeader(const TSXHeaderSL& h, std::string& text)
 std::vector<std::string> DumpStrings(const std::string& table, std::string& text)
 {
     std::vector<std::string> lines = SplitStringTable(table);
-    Line(text, "Strings: %u lines", static_cast<unsigned>(lines.size()));
+    AppendLine(text, "Strings: %u lines", static_cast<unsigned>(lines.size()));
     for (size_t i = 0; i < lines.size(); ++i)
-        Line(text, "  %2u %-22s %s", static_cast<unsigned>(i),
+        AppendLine(text, "  %2u %-22s %s", static_cast<unsigned>(i),
              i < static_cast<size_t>(SXStringRoleCount) ? SXStringRoleNames[i] : "-", Shown(lines[i]).c_str());
     return lines;
 }
@@ -139,12 +123,12 @@ std::vector<std::string> DumpStrings(const std::string& table, std::string& text
 // The file entries; answers the sum of their stored sizes.
 int64_t DumpEntries(const TSXHeaderSL& h, std::string& text)
 {
-    Line(text, "Files:");
-    Line(text, "  %4s %-4s %10s %10s %10s %6s  %s", "#", "Zip", "Size", "PlainSize", "StoredSize", "Folder", "Name");
+    AppendLine(text, "Files:");
+    AppendLine(text, "  %4s %-4s %10s %10s %10s %6s  %s", "#", "Zip", "Size", "PlainSize", "StoredSize", "Folder", "Name");
     int64_t stored = 0;
     for (size_t i = 0; i < h.Files.size(); ++i) {
         const TFileInfo& f = h.Files[i];
-        Line(text, "  %4u %-4s %10d %10d %10d %6d  %s", static_cast<unsigned>(i), f.Compressed ? "yes" : "no", f.Size,
+        AppendLine(text, "  %4u %-4s %10d %10d %10d %6d  %s", static_cast<unsigned>(i), f.Compressed ? "yes" : "no", f.Size,
              f.PlainSize, f.StoredSize, f.FolderIndex, Shown(f.Name).c_str());
         stored += f.StoredSize;
     }
@@ -157,7 +141,7 @@ bool VerifyEntries(const std::vector<uint8_t>& archive, const TSXHeaderSL& h, in
                    const std::string& password, std::string& text)
 {
     if ((h.Options & soPassword) && password.empty()) {
-        Line(text, "Verify: the archive has a password; give it with --password.");
+        AppendLine(text, "Verify: the archive has a password; give it with --password.");
         return false;
     }
     if (h.Options & soPassword) {
@@ -165,7 +149,7 @@ bool VerifyEntries(const std::vector<uint8_t>& archive, const TSXHeaderSL& h, in
         std::copy(h.CheckBlock, h.CheckBlock + h.CheckLength, block);
         DecryptBuffer(block, h.CheckLength, password);
         if (std::string(reinterpret_cast<char*>(block)) != password) {
-            Line(text, "Verify: wrong password.");
+            AppendLine(text, "Verify: wrong password.");
             return false;
         }
     }
@@ -176,13 +160,13 @@ bool VerifyEntries(const std::vector<uint8_t>& archive, const TSXHeaderSL& h, in
             DecodeStoredData(archive.data() + at, static_cast<size_t>(f.StoredSize), f,
                              (h.Options & soPassword) ? password : std::string());
         } catch (const Exception& e) {
-            Line(text, "Verify: file %u %s: %s", static_cast<unsigned>(i), Shown(f.Name).c_str(),
+            AppendLine(text, "Verify: file %u %s: %s", static_cast<unsigned>(i), Shown(f.Name).c_str(),
                  e.message().c_str());
             return false;
         }
         at += f.StoredSize;
     }
-    Line(text, "Verify: all %u files decode to their sizes.", static_cast<unsigned>(h.Files.size()));
+    AppendLine(text, "Verify: all %u files decode to their sizes.", static_cast<unsigned>(h.Files.size()));
     return true;
 }
 
@@ -199,7 +183,7 @@ bool DumpArchive(const std::vector<uint8_t>& archive, std::string& text, bool ve
     try {
         table = ReadShortString(s);
     } catch (const Exception&) {
-        Line(text, "Invalid file format: the string table is truncated.");
+        AppendLine(text, "Invalid file format: the string table is truncated.");
         return false;
     }
     int64_t tableBytes = s.GetPosition() - headerBytes;
@@ -209,11 +193,11 @@ bool DumpArchive(const std::vector<uint8_t>& archive, std::string& text, bool ve
     int64_t stored = DumpEntries(h, text);
     int64_t sum = headerBytes + tableBytes + stored;
     bool sizeOk = sum == static_cast<int64_t>(archive.size());
-    Line(text, "Sizes: header %lld + string table %lld + stored data %lld = %lld; archive %lld bytes: %s",
+    AppendLine(text, "Sizes: header %lld + string table %lld + stored data %lld = %lld; archive %lld bytes: %s",
          static_cast<long long>(headerBytes), static_cast<long long>(tableBytes), static_cast<long long>(stored),
          static_cast<long long>(sum), static_cast<long long>(archive.size()), sizeOk ? "OK" : "MISMATCH");
     if (lines.empty() || table.find_first_not_of("\r\n") == std::string::npos) {
-        Line(text, "Invalid file format: the string table is empty.");
+        AppendLine(text, "Invalid file format: the string table is empty.");
         return false;
     }
     if (!sizeOk)
@@ -244,14 +228,14 @@ bool DumpFile(const std::string& fileName, std::string& text, bool verify, const
         const TResEntry* e = pe.Find(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"));
         if (!e)
             throw EPEFormat(fileName + ": the program carries no SX_STORAGE resource");
-        Line(text, "File: %s (setup program; SX_STORAGE %u bytes)", fileName.c_str(),
+        AppendLine(text, "File: %s (setup program; SX_STORAGE %u bytes)", fileName.c_str(),
              static_cast<unsigned>(e->Data.size()));
         for (const char* lib : {"DIALOGS", "CLIENT_DLL"})
             if (const TResEntry* l = pe.Find(TResId(RT_RCDATA_ID), TResId(lib)))
-                Line(text, "Resource %s: %u bytes (zlib stream)", lib, static_cast<unsigned>(l->Data.size()));
+                AppendLine(text, "Resource %s: %u bytes (zlib stream)", lib, static_cast<unsigned>(l->Data.size()));
         archive = e->Data;
     } else {
-        Line(text, "File: %s (bare archive, %u bytes)", fileName.c_str(), static_cast<unsigned>(bytes.size()));
+        AppendLine(text, "File: %s (bare archive, %u bytes)", fileName.c_str(), static_cast<unsigned>(bytes.size()));
         archive.swap(bytes);
     }
     return DumpArchive(archive, text, verify, password);
@@ -267,7 +251,7 @@ bool ListArchive(const std::vector<uint8_t>& archive, std::string& text)
         std::string folder = f.FolderIndex >= 0 && static_cast<size_t>(f.FolderIndex) < h.Folders.size()
                                  ? h.Folders[static_cast<size_t>(f.FolderIndex)]
                                  : "<target>";
-        Line(text, "%10d  %s\\%s", f.Size, folder.c_str(), f.Name.c_str());
+        AppendLine(text, "%10d  %s\\%s", f.Size, folder.c_str(), f.Name.c_str());
     }
     return true;
 }

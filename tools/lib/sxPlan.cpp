@@ -1,4 +1,5 @@
 #include "sxPlan.h"
+#include "sxReportText.h"
 #include "ovText.h"
 
 #include <algorithm>
@@ -89,13 +90,10 @@ public:
 private:
     void Line(const char* format, ...)
     {
-        char buf[4096];
         va_list args;
         va_start(args, format);
-        std::vsnprintf(buf, sizeof buf, format, args);
+        AppendLineV(Out, format, args);
         va_end(args);
-        Out += buf;
-        Out += '\n';
     }
     // "TEXT" and, when expanding changes it, "TEXT  =  EXPANDED".
     std::string Shown(const std::string& text) const
