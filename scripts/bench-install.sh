@@ -11,9 +11,16 @@
 #   - the peak memory of the setup process while it installs the 300 MB file,
 #     minus its memory right after loading (anonymous resident memory of the
 #     Wine process, sampled every 10 ms);
+#   - the wall time of uninstalling the mixed corpus, ovUninst.exe /silent
+#     against the NSIS installer's own uninstaller run silently in place
+#     ("/S _?=..."), median of N, each after a fresh untimed install;
 #   - the size of the setup stub next to the NSIS stub (an empty installer).
 #
-#   BUILD_DIR=build-x bash scripts/bench-install.sh [--runs N]
+#   BUILD_DIR=build-x bash scripts/bench-install.sh [--runs N] [--win64]
+#
+# --win64: the 64-bit build (build/win64, scripts/test-win64.sh builds it)
+# against NSIS's amd64-unicode stubs, under 64-bit Wine with its own prefix,
+# for machines that cannot run 32-bit programs.
 #
 # Corpora come from scripts/make-corpus.py (fixed seed) and are shared with
 # scripts/bench-build.sh ($BUILD_DIR/bench-corpus-*).
@@ -21,16 +28,23 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 runs=5
+tree=win32
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
-    *) echo "usage: $0 [--runs N]" >&2; exit 2 ;;
+    --win64) tree=win64; shift ;;
+    *) echo "usage: $0 [--runs N] [--win64]" >&2; exit 2 ;;
   esac
 done
 
 source scripts/env.sh
 build="$root/$BUILD_DIR"
-for tool in "$build/host/tools/sxbuild" "$build/win32/setup/setup.exe" "$build/win32/tests/w32_extract_bench.exe"; do
+if [ "$tree" = win64 ]; then
+  export WINEPREFIX="$build/wineprefix64" WINEARCH=win64
+  export WINELOADER=/usr/lib/wine/wine64 SX_WINE_LOADER=/usr/lib/wine/wine64
+fi
+for tool in "$build/host/tools/sxbuild" "$build/$tree/setup/setup.exe" "$build/$tree/tools/ovUninst.exe" \
+            "$build/$tree/tests/w32_extract_bench.exe"; do
   [ -f "$tool" ] || { echo "missing $tool: run scripts/build.sh first" >&2; exit 1; }
 done
 command -v makensis >/dev/null || { echo "makensis missing: run scripts/bootstrap.sh" >&2; exit 1; }
@@ -51,11 +65,11 @@ for spec in "mixed:" "single-300MB:--single-mb 300"; do
   fi
 done
 
-python3 - "$build" "$runs" <<'EOF'
+python3 - "$build" "$runs" "$tree" <<'EOF'
 import os, re, shutil, statistics, subprocess, sys, time
 from pathlib import Path
 
-build, runs = Path(sys.argv[1]), int(sys.argv[2])
+build, runs, tree = Path(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
 root = build.parent
 sys.path.insert(0, str(root / "scripts"))
 from benchproc import find_pid, status  # noqa: E402
@@ -64,7 +78,10 @@ drive_c = Path(os.environ["WINEPREFIX"]) / "drive_c"
 out = build / "bench-install"
 out.mkdir(exist_ok=True)
 sxbuild = build / "host" / "tools" / "sxbuild"
-stub = build / "win32" / "setup" / "setup.exe"
+stub = build / tree / "setup" / "setup.exe"
+uninstaller = build / tree / "tools" / "ovUninst.exe"
+# NSIS's stubs for the same processor as our build.
+nsis_target = "Target amd64-unicode\n" if tree == "win64" else ""
 quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
 
 # A warm wineserver for the whole run; its services get no pipes of ours.
@@ -72,33 +89,44 @@ subprocess.Popen(["wineserver", "-p"], start_new_session=True, **quiet)
 subprocess.run([wine_run, "reg", "query", r"HKCU\Software"], **quiet)
 
 
-def make_setups(label):
+def make_setups(label, uninstall=False):
+    """Our setup and an NSIS installer of the corpus; with uninstall, both
+    register an uninstaller (ours: ovUninst.exe and its record; NSIS: its own
+    uninst.exe, whose section removes the folder)."""
     corpus = build / f"bench-corpus-{label}"
-    ini = out / f"sx-{label}.ini"
+    tag = f"{tree}-{label}" + ("-uninst" if uninstall else "")
+    ini = out / f"sx-{tag}.ini"
+    # Files of a registered folder are recorded for the uninstaller.
+    registration = (f"Uninstall=yes\nUninstallFolder=C:\\bench\\sx\nUninstaller={uninstaller}\n"
+                    if uninstall else "")
+    folders = "[Folders]\napp = C:\\bench\\sx | register\n" if uninstall else ""
+    into = " | folder=app" if uninstall else ""
     ini.write_text(f"""[Setup]
 Silent=yes
 NoFinalMessage=yes
 DefaultFolder=C:\\bench\\sx
-[Strings]
+{registration}[Strings]
 SetupName=Bench
 ProductName=Bench
-[Files]
-File = {corpus}/* | recurse
+{folders}[Files]
+File = {corpus}/* | recurse{into}
 """)
-    sx = out / f"sx-{label}.exe"
+    sx = out / f"sx-{tag}.exe"
     if not sx.exists() or sx.stat().st_mtime < stub.stat().st_mtime:
         subprocess.run([str(sxbuild), str(ini), "-o", str(sx), "--stub", str(stub), "--quiet"], check=True)
-    nsi = out / f"nsis-{label}.nsi"
-    nsis = out / f"nsis-{label}.exe"
-    nsi.write_text(f"""OutFile "{nsis}"
+    nsi = out / f"nsis-{tag}.nsi"
+    nsis = out / f"nsis-{tag}.exe"
+    writer = '  WriteUninstaller "$INSTDIR\\uninst.exe"\n' if uninstall else ""
+    remover = 'Section "Uninstall"\n  RMDir /r "$INSTDIR"\nSectionEnd\n' if uninstall else ""
+    nsi.write_text(f"""{nsis_target}OutFile "{nsis}"
 SetCompressor zlib
 InstallDir "C:\\bench\\nsis"
 RequestExecutionLevel user
 Section
   SetOutPath "$INSTDIR"
   File /r /x .done "{corpus}/*.*"
-SectionEnd
-""")
+{writer}SectionEnd
+{remover}""")
     if not nsis.exists():
         subprocess.run(["makensis", "-V1", str(nsi)], check=True, **quiet)
     return sx, nsis
@@ -123,7 +151,7 @@ def tree_bytes(path):
     return sum(f.stat().st_size for f in Path(path).rglob("*") if f.is_file())
 
 
-print("## Installing a setup: setup.exe next to an NSIS installer\n")
+print(f"## Installing a setup: setup.exe next to an NSIS installer ({tree} build, {os.cpu_count()} cores)\n")
 print(f"Wine, warm wineserver, one warm-up run, median of {runs}, target folder deleted between runs.\n")
 print("| Corpus | Files | MB | setup.exe (s) | NSIS (s) | Ratio |")
 print("|---|---|---|---|---|---|")
@@ -138,8 +166,33 @@ for label in ("mixed", "single-300MB"):
     print(f"| {label} | {len(files)} | {mb:.1f} | {sx_t:.2f} | {ns_t:.2f} | {sx_t / ns_t:.2f} |")
     shutil.rmtree(drive_c / "bench", ignore_errors=True)
 
+
+
+# Uninstalling the mixed corpus: each timed run follows an untimed install.
+def uninstall_time(setup, setup_args, command, target):
+    install(setup, setup_args, target)
+    t = time.perf_counter()
+    rc = subprocess.run([wine_run, *command], **quiet).returncode
+    elapsed = time.perf_counter() - t
+    assert rc == 0, f"{command[0]} exited with {rc}"
+    left = [f for f in Path(target).rglob("*") if f.is_file()] if Path(target).exists() else []
+    assert len(left) <= 1, f"{len(left)} files left in {target}"  # NSIS's uninst.exe stays when run in place
+    return elapsed
+
+
+sx, nsis = make_setups("mixed", uninstall=True)
+shared = r"C:\Program Files\Common Files\Orvale Systems\ovUninst.exe"
+sx_cmd = [shared, "/silent", r"C:\bench\sx\Bench.del"]
+ns_cmd = [r"C:\bench\nsis\uninst.exe", "/S", r"_?=C:\bench\nsis"]
+sx_u = statistics.median(uninstall_time(sx, [], sx_cmd, drive_c / "bench" / "sx") for _ in range(runs))
+ns_u = statistics.median(uninstall_time(nsis, ["/S", r"/D=C:\bench\nsis"], ns_cmd, drive_c / "bench" / "nsis")
+                         for _ in range(runs))
+print(f"\nUninstall of the mixed corpus (median of {runs}, each after an untimed install): "
+      f"ovUninst.exe /silent {sx_u:.2f} s; NSIS uninstaller /S {ns_u:.2f} s; ratio {sx_u / ns_u:.2f}.")
+shutil.rmtree(drive_c / "bench", ignore_errors=True)
+
 # Decode loop against plain inflate.
-r = subprocess.run([wine_run, str(build / "win32" / "tests" / "w32_extract_bench.exe"),
+r = subprocess.run([wine_run, str(build / tree / "tests" / "w32_extract_bench.exe"),
                     "--gtest_also_run_disabled_tests", "--gtest_filter=*DecodeLoop*"],
                    capture_output=True, text=True, stdin=subprocess.DEVNULL)
 m = re.search(r"DECODE_BENCH mb=(\S+) zlib_mbs=(\S+) decode_mbs=(\S+) ratio=(\S+)", r.stdout)
@@ -181,7 +234,7 @@ shutil.rmtree(drive_c / "bench", ignore_errors=True)
 
 # Stub sizes: our stub and an NSIS installer that installs nothing.
 empty = out / "nsis-empty.nsi"
-empty.write_text(f'OutFile "{out / "nsis-empty.exe"}"\nSetCompressor zlib\nRequestExecutionLevel user\n'
+empty.write_text(f'{nsis_target}OutFile "{out / "nsis-empty.exe"}"\nSetCompressor zlib\nRequestExecutionLevel user\n'
                  "Section\nSectionEnd\n")
 subprocess.run(["makensis", "-V1", str(empty)], check=True, **quiet)
 ours, theirs = stub.stat().st_size, (out / "nsis-empty.exe").stat().st_size

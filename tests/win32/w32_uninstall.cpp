@@ -359,6 +359,8 @@ TEST_F(UninstallRecord, RegisteredCommandRunsUninstaller)
     ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
     SaveStringToFile("a", app + "\\a.txt");
     SaveStringToFile("b", sub + "\\b.txt");
+    // A read-only (and hidden) file is removed as well.
+    ASSERT_TRUE(SetFileAttributesA((sub + "\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     std::string pid = std::to_string(GetCurrentProcessId());
     std::string keys = "Software\\SxRoundTrip-" + pid, vals = "Software\\SxRoundTripVals-" + pid;
     {

@@ -111,9 +111,15 @@ bool DeleteOrSchedule(const std::string& fileName, TRemovalResult& result)
         result.Kept.push_back(fileName);
         return false;
     }
-    if (!PathExists(fileName))
+    DWORD attributes = GetFileAttributesA(fileName.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
         return true;
-    SetFileAttributesA(fileName.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Only a read-only file needs its attributes changed before it can be
+    // deleted; every other file is deleted straight away (each change is a
+    // round trip to the file system's server under Wine, and most files
+    // need none).
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesA(fileName.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (DeleteFileA(fileName.c_str())) {
         ++result.Removed;
         return true;
