@@ -79,21 +79,28 @@ sx_prepare_prefix() {
   wineserver -w || true
 }
 
-# Runs Debian's pytest (the python3 first on PATH may be another interpreter
-# without it): pytest-3 when installed, else the first python3 found that can
-# import pytest.
+# Prints the first python3 found that can import pytest (the python3 first on
+# PATH may be another interpreter without it); fails when there is none.
+sx_test_python() {
+  local py
+  for py in $(type -ap python3 python3.13 python3.12 python3.11 python3.10 python3.9 2>/dev/null); do
+    if "$py" -c 'import pytest' >/dev/null 2>&1; then
+      echo "$py"
+      return 0
+    fi
+  done
+  echo "pytest not found (install python3-pytest)" >&2
+  return 127
+}
+
+# Runs Debian's pytest: pytest-3 when installed, else pytest of the first
+# python3 that has it.
 sx_pytest() {
   if command -v pytest-3 >/dev/null 2>&1; then
     pytest-3 "$@"
     return
   fi
   local py
-  for py in $(type -ap python3 python3.13 python3.12 python3.11 python3.10 python3.9 2>/dev/null); do
-    if "$py" -c 'import pytest' >/dev/null 2>&1; then
-      "$py" -m pytest "$@"
-      return
-    fi
-  done
-  echo "pytest not found (install python3-pytest)" >&2
-  return 127
+  py=$(sx_test_python) || return 127
+  "$py" -m pytest "$@"
 }

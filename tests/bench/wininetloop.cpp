@@ -2,19 +2,27 @@
 // against: the system's Internet library, the same request header, 64 KiB
 // reads straight into a file, nothing else.
 //
-//   wininetloop URL OUTFILE
+//   wininetloop URL OUTFILE [BLOCK]
+//
+// BLOCK: bytes per read (default 65,536).
 //
 // Prints "bytes=N ms=T" and exits 0, or prints the failing step and exits 1.
 #include <windows.h>
 #include <wininet.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: wininetloop URL OUTFILE\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: wininetloop URL OUTFILE [BLOCK]\n");
+        return 2;
+    }
+    const long block = argc == 4 ? std::strtol(argv[3], nullptr, 10) : 64 * 1024;
+    if (block < 1 || block > 16 * 1024 * 1024) {
+        std::fprintf(stderr, "BLOCK must be 1 to 16,777,216 bytes\n");
         return 2;
     }
     const DWORD start = GetTickCount();
@@ -36,7 +44,7 @@ int main(int argc, char** argv)
         InternetCloseHandle(root);
         return 1;
     }
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(static_cast<size_t>(block));
     unsigned long long total = 0;
     int result = 0;
     for (;;) {
