@@ -55,6 +55,29 @@ export_registry() {
   wine regedit /E "$(winepath -w "$1-hklm.reg")" 'HKEY_LOCAL_MACHINE\Software' >/dev/null 2>&1 || true
   wine regedit /E "$(winepath -w "$1-hkcu.reg")" 'HKEY_CURRENT_USER\Software' >/dev/null 2>&1 || true
 }
+# The registered QuietUninstallString of the example, empty when it is not
+# installed.
+registered_uninstall() {
+  wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Example Product' \
+       /v QuietUninstallString 2>/dev/null | tr -d '\r' | sed -n 's/^ *QuietUninstallString *REG_SZ *//p'
+}
+# "PROGRAM"  /silent "RECORD": runs the two quoted paths as they are.
+run_uninstall() {
+  local prog rec
+  prog=${1#\"}; prog=${prog%%\"*}
+  rec=${1#*/silent }; rec=${rec#\"}; rec=${rec%%\"*}
+  wine "$prog" /silent "$rec"
+}
+# An earlier installation of the example (left by another run in this
+# prefix) goes first, so that the difference below shows this run alone.
+earlier=$(registered_uninstall)
+if [ -n "$earlier" ]; then
+  echo "Removing an earlier installation of the example first: $earlier"
+  run_uninstall "$earlier" || true
+  wineserver -w || true
+  wine wineboot -r >/dev/null 2>&1 || true
+  wineserver -w || true
+fi
 before="$out/before.txt"
 snapshot | sort -k3 > "$before"
 export_registry "$out/before"
@@ -114,15 +137,11 @@ fi
 
 echo
 echo "== Uninstalling with the registered QuietUninstallString =="
-quiet=$(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Example Product' \
-        /v QuietUninstallString 2>/dev/null | tr -d '\r' | sed -n 's/^ *QuietUninstallString *REG_SZ *//p')
+quiet=$(registered_uninstall)
 echo "$quiet"
-# "PROGRAM"  /silent "RECORD" : the two quoted paths, given to Wine as they are.
-prog=${quiet#\"}; prog=${prog%%\"*}
-rec=${quiet#*/silent }; rec=${rec#\"}; rec=${rec%%\"*}
 set +e
 if [ -n "$quiet" ]; then
-  wine "$prog" /silent "$rec"
+  run_uninstall "$quiet"
   urc=$?
 else
   echo "The product is not registered." >&2

@@ -12,6 +12,7 @@ from pathlib import Path
 import pytest
 
 from conftest import HOST, ROOT, WIN32, need_wine, run_wine, wine_env
+from setuphelpers import reg_query
 
 SXBUILD = HOST / "tools" / "sxbuild"
 SXBUILD_EXE = WIN32 / "tools" / "sxbuild.exe"
@@ -205,7 +206,9 @@ def test_wine_reads_the_archive_back(built):
 
 
 # An unattended build of the example installs its files under Wine: exit code
-# 0, the files with their bytes and the project's date stamp.
+# 0, the files with their bytes and the project's date stamp. Its registered
+# quiet uninstall then removes it again, so that the prefix is left as it was
+# for the tests and the main job that follow.
 def test_silent_example_installs(tmp_path):
     setup = tmp_path / "example-silent.exe"
     sxbuild(EXAMPLE, "-o", setup, "--stub", STUB, "--quiet", "--silent")
@@ -213,11 +216,20 @@ def test_silent_example_installs(tmp_path):
     if target.exists():
         shutil.rmtree(target)
     r = run_wine([setup], timeout=180)
-    assert r.returncode == 0, r.stdout + r.stderr
-    for rel in ["readme.txt", "example.ini", "docs/guide.txt", "docs/changes.txt"]:
-        assert (target / rel).read_bytes() == (PRODUCT / rel).read_bytes(), rel
-    stamp = time.localtime((target / "readme.txt").stat().st_mtime)
-    assert (stamp.tm_year, stamp.tm_mon, stamp.tm_mday) == (2024, 5, 1)
+    try:
+        assert r.returncode == 0, r.stdout + r.stderr
+        for rel in ["readme.txt", "example.ini", "docs/guide.txt", "docs/changes.txt"]:
+            assert (target / rel).read_bytes() == (PRODUCT / rel).read_bytes(), rel
+        stamp = time.localtime((target / "readme.txt").stat().st_mtime)
+        assert (stamp.tm_year, stamp.tm_mon, stamp.tm_mday) == (2024, 5, 1)
+    finally:
+        quiet = reg_query(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Example Product",
+                          "QuietUninstallString")
+        if quiet:
+            program, _, rest = quiet[1].partition(" /silent ")
+            u = run_wine([program.strip().strip('"'), "/silent", rest.strip().strip('"')], timeout=180)
+            assert u.returncode == 0, u.stdout + u.stderr
+    assert not target.exists()
 
 
 # A password setup: the dump verifies with the right password and refuses a
