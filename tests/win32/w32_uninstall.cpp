@@ -37,6 +37,9 @@ protected:
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::string pid = std::to_string(GetCurrentProcessId());
         Folder = GetTempDir() + "sxuninst-" + pid + "-" + name;
+        // Wine gives out the same process ids run after run: what a failed
+        // earlier run left under this name goes first.
+        DeleteTree(Folder);
         CreateDirectoryA(Folder.c_str(), nullptr);
         Product = "SxUninstTest " + pid + " " + name;
         ProductKey = std::string(UninstallKeyPath) + Product;
@@ -60,7 +63,8 @@ protected:
             WritePrivateProfileStringA(nullptr, nullptr, nullptr, file.c_str());
             DeleteFileA(file.c_str());
         }
-        RemoveDirectoryA(Folder.c_str());
+        // Everything a test made in its folder, also after a failure half way.
+        DeleteTree(Folder);
     }
     std::string RecordFile(const std::string& name)
     {
