@@ -98,6 +98,7 @@ void CheckImage(const std::vector<uint8_t>& b)
     size_t table = opt + Get16(b, pe + 20);
     uint32_t salign = Get32(b, opt + 32), falign = Get32(b, opt + 36);
     uint32_t prevVaEnd = 0, prevRawEnd = Get32(b, opt + 60);
+    const uint32_t resourceRva = Get32(b, opt + 96 + 2 * 8);
     ASSERT_LE(table + n * 40, Get32(b, opt + 60));
     for (uint32_t i = 0; i < n; ++i) {
         size_t h = table + i * 40;
@@ -106,6 +107,14 @@ void CheckImage(const std::vector<uint8_t>& b)
         EXPECT_EQ(0u, va % salign);
         EXPECT_GE(va, prevVaEnd);
         EXPECT_EQ(0u, raw % falign);
+        if (raw && resourceRva && va == resourceRva) {
+            // The resources start on a page of the file, so that a loader
+            // can map them; what lies between them and the section before
+            // is zeros (none of the old resources stays behind).
+            EXPECT_EQ(0u, ptr % 0x1000);
+            for (size_t at = prevRawEnd; at < ptr && at < b.size(); ++at)
+                ASSERT_EQ(0, b[at]) << "at " << at;
+        }
         if (raw) {
             EXPECT_EQ(0u, ptr % falign);
             EXPECT_GE(ptr, prevRawEnd);
@@ -188,6 +197,34 @@ TEST(PEResources, ReplaceInPlaceKeepsOtherResourcesAndOverlay)
         EXPECT_EQ(e.CodePage, f->CodePage);
     }
     EXPECT_EQ(Data(100000, 6), back.Find(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"))->Data);
+}
+
+// Resources that the linker left off a page of the file (right behind the
+// code) move to the next page when they are rewritten in place, so that a
+// loader can map them; the old resource bytes in between become zeros.
+TEST(PEResources, InPlaceResourcesMoveToAPageOfTheFile)
+{
+    TPEFile pe;
+    pe.LoadFromBytes(MinimalImage());
+    pe.Set(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"), Data(3000, 7));
+    std::vector<uint8_t> linked = Save(pe);
+    const size_t header = kSections + 40;
+    ASSERT_EQ(0x1000u, Get32(linked, header + 20));
+    linked.erase(linked.begin() + 0x600, linked.begin() + 0x1000);
+    Put32(linked, header + 20, 0x600);
+
+    TPEFile again;
+    again.LoadFromBytes(linked);
+    again.Set(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"), Data(100, 8));
+    std::vector<uint8_t> out = Save(again);
+    CheckImage(out);
+    EXPECT_EQ(2u, Get16(out, kPe + 6));
+    EXPECT_EQ(0x1000u, Get32(out, header + 20));
+    TPEFile back;
+    back.LoadFromBytes(out);
+    const TResEntry* e = back.Find(TResId(RT_RCDATA_ID), TResId("SX_STORAGE"));
+    ASSERT_NE(nullptr, e);
+    EXPECT_EQ(Data(100, 8), e->Data);
 }
 
 namespace {

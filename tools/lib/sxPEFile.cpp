@@ -28,6 +28,13 @@ constexpr uint32_t kScnMemRead = 0x40000000;
 constexpr uint32_t kResDirSize = 16, kResDirEntrySize = 8, kResDataEntrySize = 16;
 constexpr uint32_t kSubdirFlag = 0x80000000u;
 constexpr size_t kCopyChunk = 1 << 20;
+// The resource section starts on a page boundary of the file: a loader that
+// maps image sections straight from the file (Wine does, for sections whose
+// file offset is page-aligned; otherwise it reads the whole section into
+// memory before the program starts) then maps the archive instead of
+// copying it, so a large setup starts at once and its archive stays in the
+// file cache. Costs less than one page of zeros.
+constexpr uint32_t kResourcePageAlignment = 0x1000;
 
 uint32_t AlignUp(uint64_t value, uint32_t alignment)
 {
@@ -571,13 +578,14 @@ TPEFile::TPlacement TPEFile::PlaceResources() const
             p.InPlace = true;
         }
     }
+    const uint32_t rawAlignment = std::max(FileAlignment, kResourcePageAlignment);
     if (p.InPlace) {
         const TSection& s = Sections[RsrcSection];
         p.Va = s.VirtualAddress;
         // An empty section may name any place: its data then go behind
         // everything else, never into the headers.
-        p.Raw = s.SizeOfRawData ? s.PointerToRawData
-                    : AlignUp(std::max<uint32_t>(p.MaxRawEnd, SizeOfHeaders), FileAlignment);
+        p.KeptEnd = s.SizeOfRawData ? s.PointerToRawData : std::max<uint32_t>(p.MaxRawEnd, SizeOfHeaders);
+        p.Raw = AlignUp(p.KeptEnd, rawAlignment);
         p.Header = s.HeaderOffset;
         p.OldRawSize = s.SizeOfRawData;
     } else {
@@ -591,7 +599,7 @@ TPEFile::TPlacement TPEFile::PlaceResources() const
         // Behind every section, and never over the headers (an image whose
         // sections are all empty would otherwise get its resources at 0).
         p.Va = std::max(p.MaxVaEnd, AlignUp(SizeOfHeaders, SectionAlignment));
-        p.Raw = AlignUp(std::max<uint32_t>(p.MaxRawEnd, SizeOfHeaders), FileAlignment);
+        p.Raw = AlignUp(std::max<uint32_t>(p.MaxRawEnd, SizeOfHeaders), rawAlignment);
     }
     return p;
 }
@@ -630,7 +638,9 @@ void TPEFile::SaveToStream(TStream& target)
 
     // ---- New headers.
     uint32_t rawSize = AlignUp(sectionSize, FileAlignment);
-    uint32_t headEnd = inPlace ? sectionRaw : static_cast<uint32_t>(overlayStart);
+    // In place, the bytes between what is kept and the section's new start
+    // (the old resources) become zeros.
+    uint32_t headEnd = inPlace ? place.KeptEnd : static_cast<uint32_t>(overlayStart);
     std::vector<uint8_t> head(Image.begin(), Image.begin() + std::min<size_t>(headEnd, Image.size()));
     head.resize(sectionRaw, 0);
     size_t coff = PEOffset + 4;

@@ -110,6 +110,7 @@ private:
         bool InPlace = false;
         int Tail = -1;
         uint32_t Va = 0, Raw = 0;  // the section's address and file offset
+        uint32_t KeptEnd = 0;      // in place: the end of the file bytes kept before it
         size_t Header = 0;          // where its section header goes
         uint32_t OldRawSize = 0;    // the file bytes of the section it replaces
     };
