@@ -35,6 +35,9 @@ protected:
         GetTempPathA(MAX_PATH, temp);
         Folder = std::string(temp) + "sxclient-" + std::to_string(GetCurrentProcessId()) + "-" +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        // Wine gives out the same process ids run after run: a control file
+        // or trace that an interrupted earlier run left must not be read.
+        DeleteTree(Folder);
         CreateDirectoryA(Folder.c_str(), nullptr);
         Control = Folder + "\\control.ini";
         TraceFile = Folder + "\\trace.txt";
@@ -46,9 +49,7 @@ protected:
     {
         // Flush the profile cache before the file goes.
         WritePrivateProfileStringA(nullptr, nullptr, nullptr, Control.c_str());
-        DeleteFileA(Control.c_str());
-        DeleteFileA(TraceFile.c_str());
-        RemoveDirectoryA(Folder.c_str());
+        DeleteTree(Folder);
         SetEnvironmentVariableA("SX_CLIENT_SCRIPT", nullptr);
     }
     void Set(const char* section, const std::string& name, const std::string& value)

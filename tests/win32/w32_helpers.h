@@ -1,6 +1,6 @@
 // Helpers shared by the Win32 tests: where the sample libraries (client
-// library, dialog library, COM server) are built, reading a file whole, and
-// removing a scratch folder tree.
+// library, dialog library, COM server) are built, reading and writing a
+// file whole, and removing a scratch folder tree.
 #pragma once
 
 #include <windows.h>
@@ -46,6 +46,19 @@ inline std::vector<uint8_t> ReadFileBytes(const std::string& path)
 {
     std::string text = ReadFileText(path);
     return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// Creates or replaces the file at path with text; false when it cannot be
+// created or written whole.
+inline bool WriteFileText(const std::string& path, const std::string& text)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
+    CloseHandle(h);
+    return ok;
 }
 
 // Deletes a folder and everything in it (read-only files too).

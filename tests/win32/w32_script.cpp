@@ -17,15 +17,6 @@
 
 namespace {
 
-void WriteFileText(const std::string& path, const std::string& text)
-{
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h) << path;
-    DWORD written = 0;
-    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(h);
-}
-
 bool FileExistsA(const std::string& path)
 {
     DWORD a = GetFileAttributesA(path.c_str());
@@ -70,7 +61,10 @@ protected:
         for (const auto& line : lines)
             text += line + "\r\n";
         std::string path = Folder + "\\script" + std::to_string(++Runs) + ".inf";
-        WriteFileText(path, text);
+        if (!WriteFileText(path, text)) {
+            ADD_FAILURE() << "cannot write " << path;
+            return false;
+        }
         return Script.Execute(path);
     }
     bool HasKey(const std::string& sub)
@@ -265,7 +259,7 @@ TEST_F(SetupScript, WritesAllDataTypes)
 TEST_F(SetupScript, ParseFailureStopsTheRun)
 {
     std::string victim = Folder + "\\keep.txt";
-    WriteFileText(victim, "x");
+    ASSERT_TRUE(WriteFileText(victim, "x"));
     EXPECT_FALSE(Run({
         "[HKEY_CURRENT_USER]",
         Key + "\\P:Before=1",
@@ -382,7 +376,7 @@ TEST_F(SetupScript, CreatesLinksInSubfolder)
     ASSERT_FALSE(programs.empty());
     ExtraFolders.push_back(programs + "\\" + sub);
     std::string target = Folder + "\\app.exe";
-    WriteFileText(target, "MZ");
+    ASSERT_TRUE(WriteFileText(target, "MZ"));
     ASSERT_TRUE(Run({
         "[ShellLinks.Programs]",
         sub + "\\My App=" + target + " <<-a;b>> ;<TempDir>icon.ico",
@@ -423,13 +417,13 @@ TEST_F(SetupScript, CreatesLinksInSubfolder)
 TEST_F(SetupScript, FailedLinkStopsLaterSections)
 {
     std::string victim = Folder + "\\keep.txt";
-    WriteFileText(victim, "x");
+    ASSERT_TRUE(WriteFileText(victim, "x"));
     // A file where the link's folder should be: the link cannot be saved.
     char desktop[MAX_PATH + 1] = {};
     ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_DESKTOP, TRUE));
     std::string blockName = "SxBlock-" + std::to_string(GetCurrentProcessId());
     std::string blocker = std::string(desktop) + "\\" + blockName;
-    WriteFileText(blocker, "x");
+    ASSERT_TRUE(WriteFileText(blocker, "x"));
     bool ok = Run({
         "[HKEY_CURRENT_USER]",
         Key + "\\L:V=1",
@@ -475,7 +469,7 @@ TEST_F(SetupScript, RegistersComServer)
     EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, trace, 0, KEY_READ, &key));
 
     std::string victim = Folder + "\\keep.txt";
-    WriteFileText(victim, "x");
+    ASSERT_TRUE(WriteFileText(victim, "x"));
     EXPECT_FALSE(Run({"[Register ActiveX]", Folder + "\\missing.dll=1", "[Delete Files]", victim + "=1"}));
     EXPECT_TRUE(FileExistsA(victim));
     SetEnvironmentVariableA("SX_SAMPLE_SERVER_FAIL", "1");
@@ -500,9 +494,9 @@ TEST_F(SetupScript, RegistersComServer)
 TEST_F(SetupScript, FileAttributesAndDeletion)
 {
     std::string a = Folder + "\\a.txt", b = Folder + "\\b.txt", c = Folder + "\\c.txt";
-    WriteFileText(a, "a");
-    WriteFileText(b, "b");
-    WriteFileText(c, "c");
+    ASSERT_TRUE(WriteFileText(a, "a"));
+    ASSERT_TRUE(WriteFileText(b, "b"));
+    ASSERT_TRUE(WriteFileText(c, "c"));
     SetFileAttributesA(b.c_str(), FILE_ATTRIBUTE_HIDDEN);
     ASSERT_TRUE(Run({
         "[File Attributes]",

@@ -20,15 +20,6 @@ bool FileExistsA(const std::string& path)
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void WriteFileText(const std::string& path, const std::string& text)
-{
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h) << path;
-    DWORD written = 0;
-    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(h);
-}
-
 // What a link file holds, read through the shell's own link object.
 struct TLinkContents {
     std::string Path, Arguments, WorkingDirectory, Description, IconLocation;
@@ -77,7 +68,7 @@ protected:
         DeleteTree(Folder);
         ASSERT_TRUE(CreateDirectoryA(Folder.c_str(), nullptr));
         Target = Folder + "\\app.exe";
-        WriteFileText(Target, "MZ");
+        ASSERT_TRUE(WriteFileText(Target, "MZ"));
     }
     void TearDown() override
     {
@@ -166,7 +157,7 @@ TEST_F(ShellLinks, FailuresReportNoPath)
     EXPECT_FALSE(CreateShellLinkEx("Link.lnk", "", 0x70, info, linkPath, nullptr));
     EXPECT_EQ("", linkPath);
 
-    WriteFileText(Folder + "\\blocker", "x");
+    ASSERT_TRUE(WriteFileText(Folder + "\\blocker", "x"));
     linkPath = "stale";
     std::vector<std::string> created;
     EXPECT_FALSE(CreateShellLinkEx("blocker\\Link.lnk", Folder, 0, info, linkPath, &created));

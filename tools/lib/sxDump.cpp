@@ -7,6 +7,7 @@
 #include "sxTypes.h"
 
 #include "ovBlowFish.h"
+#include "ovFileBytes.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -207,18 +208,22 @@ bool DumpArchive(const std::vector<uint8_t>& archive, std::string& text, bool ve
     return true;
 }
 
-bool DumpFile(const std::string& fileName, std::string& text, bool verify, const std::string& password)
+namespace {
+
+// A setup program or a bare archive, whole.
+std::vector<uint8_t> ReadSetupFile(const std::string& fileName)
 {
     std::vector<uint8_t> bytes;
-    {
-        TFileStream f(fileName, fmOpenRead | fmShareDenyWrite);
-        int64_t size = f.GetSize();
-        if (size > 0x7FFFFFFF)
-            throw EStreamError(fileName + " is too large");
-        bytes.resize(static_cast<size_t>(size));
-        if (size)
-            f.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
-    }
+    if (!ReadWholeFile(fileName, kWholeFileLimit, bytes))
+        throw EStreamError(fileName + " is too large");
+    return bytes;
+}
+
+}  // namespace
+
+bool DumpFile(const std::string& fileName, std::string& text, bool verify, const std::string& password)
+{
+    std::vector<uint8_t> bytes = ReadSetupFile(fileName);
     std::string what;
     std::vector<uint8_t> archive;
     if (TPEFile::IsPEImage(bytes)) {
@@ -258,16 +263,7 @@ bool ListArchive(const std::vector<uint8_t>& archive, std::string& text)
 
 std::vector<uint8_t> ReadArchiveFile(const std::string& fileName)
 {
-    std::vector<uint8_t> bytes;
-    {
-        TFileStream f(fileName, fmOpenRead | fmShareDenyWrite);
-        int64_t size = f.GetSize();
-        if (size > 0x7FFFFFFF)
-            throw EStreamError(fileName + " is too large");
-        bytes.resize(static_cast<size_t>(size));
-        if (size)
-            f.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
-    }
+    std::vector<uint8_t> bytes = ReadSetupFile(fileName);
     std::string what;
     return ExtractArchiveBytes(bytes, what);
 }
