@@ -3,6 +3,11 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export BUILD_DIR="${BUILD_DIR:-build}"
 export WINEPREFIX="$root/$BUILD_DIR/wineprefix"
+# The product is a 32-bit program: its prefix is a 32-bit one even where
+# 64-bit Wine is installed too (a new prefix would otherwise be a 64-bit one,
+# with the 32-bit programs under "Program Files (x86)"). Scripts for the
+# 64-bit build set their own prefix and architecture after this.
+export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 XVFB_PID=""
