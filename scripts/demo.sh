@@ -10,6 +10,9 @@ bash scripts/bootstrap.sh
 bash scripts/build.sh
 
 source scripts/env.sh
+# A prefix of its own, apart from the tests' (which install and remove
+# products of their own), so that the difference it shows is this run's.
+export WINEPREFIX="$root/$BUILD_DIR/demo/wineprefix"
 sx_check_win32
 trap sx_stop_all EXIT
 
@@ -58,8 +61,8 @@ export_registry() {
 # The registered QuietUninstallString of the example, empty when it is not
 # installed.
 registered_uninstall() {
-  wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Example Product' \
-       /v QuietUninstallString 2>/dev/null | tr -d '\r' | sed -n 's/^ *QuietUninstallString *REG_SZ *//p'
+  { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Example Product' \
+         /v QuietUninstallString 2>/dev/null || true; } | tr -d '\r' | sed -n 's/^ *QuietUninstallString *REG_SZ *//p'
 }
 # "PROGRAM"  /silent "RECORD": runs the two quoted paths as they are.
 run_uninstall() {

@@ -252,6 +252,21 @@ def reg_delete(key):
                    capture_output=True, timeout=60)
 
 
+def uninstall_registered(product):
+    """Runs the QuietUninstallString registered for product, when there is
+    one; returns the uninstaller's exit code, or None when the product is not
+    registered. Tests that install a product which registers for uninstall
+    call it on their way out, so that the prefix is left as they found it."""
+    quiet = reg_query(rf"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\{product}",
+                      "QuietUninstallString")
+    if not quiet:
+        return None
+    program, _, record = quiet[1].partition(" /silent ")
+    r = subprocess.run([str(ROOT / "scripts" / "wine-run.sh"), program.strip().strip('"'), "/silent",
+                        record.strip().strip('"')], env=wine_env(), capture_output=True, timeout=180)
+    return r.returncode
+
+
 def flush_registry():
     """Stops the wineserver so that it writes the registry files, then starts
     it again."""

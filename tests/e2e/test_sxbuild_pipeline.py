@@ -16,7 +16,7 @@ from pathlib import Path
 import pytest
 
 from conftest import HOST, MINGW, ROOT, WIN32, WINE_AVAILABLE, run_wine, wine_env
-from setuphelpers import seeded_bytes
+from setuphelpers import seeded_bytes, uninstall_registered
 
 SXBUILD = HOST / "tools" / "sxbuild"
 STUB = WIN32 / "setup" / "setup.exe"
@@ -303,9 +303,12 @@ def test_signed_setup_installs(tmp_path):
     if target.exists():
         shutil.rmtree(target)
     r = run_wine([out], timeout=180)
-    assert r.returncode == 0, r.stdout + r.stderr
-    for rel in ["readme.txt", "example.ini", "docs/guide.txt", "docs/changes.txt"]:
-        assert (target / rel).read_bytes() == (EXAMPLES / "product" / rel).read_bytes(), rel
+    try:
+        assert r.returncode == 0, r.stdout + r.stderr
+        for rel in ["readme.txt", "example.ini", "docs/guide.txt", "docs/changes.txt"]:
+            assert (target / rel).read_bytes() == (EXAMPLES / "product" / rel).read_bytes(), rel
+    finally:
+        assert uninstall_registered("Example Product") in (0, None)
 
 
 # ---- CPack ------------------------------------------------------------------------
@@ -356,8 +359,11 @@ def test_cpack_setup_installs(cpack_setup):
     if target.exists():
         shutil.rmtree(target)
     r = run_wine([setup], timeout=180)
-    assert r.returncode == 0, r.stdout + r.stderr
-    assert (target / "hello.exe").read_bytes() == (build / "hello.exe").read_bytes()
-    assert (target / "doc" / "usage.txt").read_bytes() == (EXAMPLES / "cpack" / "doc" / "usage.txt").read_bytes()
-    r = run_wine([target / "hello.exe"], timeout=60)
-    assert r.returncode == 0 and b"Hello from the CPack example." in r.stdout
+    try:
+        assert r.returncode == 0, r.stdout + r.stderr
+        assert (target / "hello.exe").read_bytes() == (build / "hello.exe").read_bytes()
+        assert (target / "doc" / "usage.txt").read_bytes() == (EXAMPLES / "cpack" / "doc" / "usage.txt").read_bytes()
+        r = run_wine([target / "hello.exe"], timeout=60)
+        assert r.returncode == 0 and b"Hello from the CPack example." in r.stdout
+    finally:
+        assert uninstall_registered("Hello Example") in (0, None)
