@@ -12,6 +12,8 @@ import time
 import zlib
 from pathlib import Path
 
+import pytest
+
 from conftest import HOST, MINGW, ROOT, WIN32, WINE_AVAILABLE, need_wine, wine_env
 
 SXBUILD = HOST / "tools" / "sxbuild"
@@ -255,8 +257,7 @@ def reg_delete(key):
 def uninstall_registered(product):
     """Runs the QuietUninstallString registered for product, when there is
     one; returns the uninstaller's exit code, or None when the product is not
-    registered. Tests that install a product which registers for uninstall
-    call it on their way out, so that the prefix is left as they found it."""
+    registered."""
     quiet = reg_query(rf"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\{product}",
                       "QuietUninstallString")
     if not quiet:
@@ -265,6 +266,17 @@ def uninstall_registered(product):
     r = subprocess.run([str(ROOT / "scripts" / "wine-run.sh"), program.strip().strip('"'), "/silent",
                         record.strip().strip('"')], env=wine_env(), capture_output=True, timeout=180)
     return r.returncode
+
+
+@pytest.fixture
+def uninstall_after():
+    """uninstall_after(product): the product is removed through its
+    registered uninstall when the test ends, whatever its outcome, so that
+    the prefix is left as the test found it for the tests that follow."""
+    products = []
+    yield products.append
+    for product in products:
+        assert uninstall_registered(product) in (0, None), product
 
 
 def flush_registry():

@@ -16,7 +16,7 @@ from pathlib import Path
 import pytest
 
 from conftest import HOST, MINGW, ROOT, WIN32, WINE_AVAILABLE, run_wine, wine_env
-from setuphelpers import seeded_bytes, uninstall_registered
+from setuphelpers import seeded_bytes, uninstall_after  # noqa: F401
 
 SXBUILD = HOST / "tools" / "sxbuild"
 STUB = WIN32 / "setup" / "setup.exe"
@@ -294,7 +294,7 @@ def test_signing_failures_leave_nothing(tmp_path):
 
 @wine
 @needs_signing_tools
-def test_signed_setup_installs(tmp_path):
+def test_signed_setup_installs(tmp_path, uninstall_after):
     cert, key = make_cert(tmp_path)
     out = tmp_path / "signed-silent.exe"
     sxbuild(EXAMPLES / "example.ini", "-o", out, "--stub", STUB, "--quiet", "--silent",
@@ -302,13 +302,11 @@ def test_signed_setup_installs(tmp_path):
     target = Path(wine_env()["WINEPREFIX"]) / "drive_c" / "Program Files" / "Example Product"
     if target.exists():
         shutil.rmtree(target)
+    uninstall_after("Example Product")
     r = run_wine([out], timeout=180)
-    try:
-        assert r.returncode == 0, r.stdout + r.stderr
-        for rel in ["readme.txt", "example.ini", "docs/guide.txt", "docs/changes.txt"]:
-            assert (target / rel).read_bytes() == (EXAMPLES / "product" / rel).read_bytes(), rel
-    finally:
-        assert uninstall_registered("Example Product") in (0, None)
+    assert r.returncode == 0, r.stdout + r.stderr
+    for rel in ["readme.txt", "example.ini", "docs/guide.txt", "docs/changes.txt"]:
+        assert (target / rel).read_bytes() == (EXAMPLES / "product" / rel).read_bytes(), rel
 
 
 # ---- CPack ------------------------------------------------------------------------
@@ -353,17 +351,15 @@ def test_cpack_makes_the_setup(cpack_setup):
 
 
 @wine
-def test_cpack_setup_installs(cpack_setup):
+def test_cpack_setup_installs(cpack_setup, uninstall_after):
     build, setup = cpack_setup
     target = Path(wine_env()["WINEPREFIX"]) / "drive_c" / "Program Files" / "Hello"
     if target.exists():
         shutil.rmtree(target)
+    uninstall_after("Hello Example")
     r = run_wine([setup], timeout=180)
-    try:
-        assert r.returncode == 0, r.stdout + r.stderr
-        assert (target / "hello.exe").read_bytes() == (build / "hello.exe").read_bytes()
-        assert (target / "doc" / "usage.txt").read_bytes() == (EXAMPLES / "cpack" / "doc" / "usage.txt").read_bytes()
-        r = run_wine([target / "hello.exe"], timeout=60)
-        assert r.returncode == 0 and b"Hello from the CPack example." in r.stdout
-    finally:
-        assert uninstall_registered("Hello Example") in (0, None)
+    assert r.returncode == 0, r.stdout + r.stderr
+    assert (target / "hello.exe").read_bytes() == (build / "hello.exe").read_bytes()
+    assert (target / "doc" / "usage.txt").read_bytes() == (EXAMPLES / "cpack" / "doc" / "usage.txt").read_bytes()
+    r = run_wine([target / "hello.exe"], timeout=60)
+    assert r.returncode == 0 and b"Hello from the CPack example." in r.stdout
