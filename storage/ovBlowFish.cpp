@@ -289,8 +289,17 @@ void TBlowfish::SetKey(const std::string& key)
     }
 }
 
-// The round loops are unrolled: the cipher is on the hot path of extraction.
-inline void TBlowfish::EncipherWords(uint32_t& left, uint32_t& right) const
+// The round loops are unrolled and built for speed even where the rest of the
+// program is built for size: the cipher is on the hot path of extracting an
+// encrypted archive. Each exists once (not inlined into every caller), which
+// keeps most of the speed for a third of the code.
+#if defined(__GNUC__) && !defined(__clang__)
+#define OV_CIPHER_ROUNDS __attribute__((noinline, optimize("O2")))
+#else
+#define OV_CIPHER_ROUNDS
+#endif
+
+OV_CIPHER_ROUNDS void TBlowfish::EncipherWords(uint32_t& left, uint32_t& right) const
 {
     uint32_t l = left, r = right;
 #if defined(__GNUC__) && !defined(__clang__)
@@ -308,7 +317,7 @@ inline void TBlowfish::EncipherWords(uint32_t& left, uint32_t& right) const
     right = l;
 }
 
-inline void TBlowfish::DecipherWords(uint32_t& left, uint32_t& right) const
+OV_CIPHER_ROUNDS void TBlowfish::DecipherWords(uint32_t& left, uint32_t& right) const
 {
     uint32_t l = left, r = right;
 #if defined(__GNUC__) && !defined(__clang__)
