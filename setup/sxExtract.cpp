@@ -303,7 +303,7 @@ void TSXExtractor::ExtractOneFile(const TFileInfo& entry, std::string& path, boo
     // does not grow with the size of the file.
     std::unique_ptr<TStream> source;
     int64_t position = Stream->GetPosition();
-    if (auto* memory = dynamic_cast<TReadOnlyMemoryStream*>(Stream)) {
+    if (TReadOnlyMemoryStream* memory = Stream->AsMemoryWindow()) {
         if (memory->Size() - position < entry.StoredSize)
             throw EReadError("Stream read error");
         source.reset(new TReadOnlyMemoryStream(memory->Memory() + position, entry.StoredSize));

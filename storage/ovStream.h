@@ -16,6 +16,8 @@
 
 enum : int { soFromBeginning = 0, soFromCurrent = 1, soFromEnd = 2 };
 
+class TReadOnlyMemoryStream;
+
 class TStream {
 public:
     TStream() = default;
@@ -40,6 +42,14 @@ public:
     // Copies count bytes from source (count 0: the whole source from its start).
     // Raises EReadError when the source ends early. Returns bytes copied.
     int64_t CopyFrom(TStream& source, int64_t count);
+
+    // The programs are built without run-time type information, so a stream
+    // tells what it is where callers need to know:
+    // - whether a write may take fewer bytes than given without having failed
+    //   (a filter keeps bytes back until it is finished);
+    virtual bool HoldsBackWrites() const { return false; }
+    // - the read-only memory window it is, if it is one.
+    virtual TReadOnlyMemoryStream* AsMemoryWindow() { return nullptr; }
 };
 
 // Counts what is written to it and keeps nothing; reads give nothing.
@@ -87,6 +97,7 @@ public:
     int64_t Seek(int64_t offset, int origin) override;
     const uint8_t* Memory() const { return Data; }
     int64_t Size() const { return Length; }
+    TReadOnlyMemoryStream* AsMemoryWindow() override { return this; }
 
 private:
     const uint8_t* Data;

@@ -155,6 +155,13 @@ void TBlockCryptFilter::FlushBlocks()
     DataSize = before + k;
 }
 
+bool TBlockCryptFilter::SizesAgree() const
+{
+    int64_t block = Cryptor() ? Cryptor()->BlockSize() : 1;
+    int64_t padded = (static_cast<int64_t>(GetDataSize()) + block - 1) / block * block;
+    return padded == GetStoredSize();
+}
+
 void TBlockCryptFilter::Finish()
 {
     FlushBlocks();

@@ -37,6 +37,7 @@ public:
     int32_t Read(void* buffer, int32_t count) override;
     // Scrambles a copy; the caller's buffer is not changed.
     int32_t Write(const void* buffer, int32_t count) override;
+    bool SizesAgree() const override { return GetDataSize() == GetStoredSize(); }
 
 protected:
     std::unique_ptr<TScrambler> Scrambler;
@@ -82,6 +83,8 @@ public:
 
     TCryptor* Cryptor() const { return FCryptor.get(); }
     const TFIFOBuffer& FIFO() const { return Fifo; }
+    // The data zero-padded to whole blocks is the stored size.
+    bool SizesAgree() const override;
 
 protected:
     std::unique_ptr<TCryptor> FCryptor;

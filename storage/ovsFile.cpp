@@ -104,16 +104,8 @@ void TPipedFile::CheckHeaders(int32_t storedSize, int64_t limit) const
         // What a filter hands down is what the filter beneath took in.
         if (ok && i > 0)
             ok = list[i]->GetStoredSize() == list[i - 1]->GetDataSize();
-        // A scrambler passes bytes one for one; a block cipher stores whole blocks.
-        if (ok && dynamic_cast<const TScramblerFilter*>(list[i]))
-            ok = list[i]->GetDataSize() == list[i]->GetStoredSize();
-        if (ok) {
-            if (const TBlockCryptFilter* crypt = dynamic_cast<const TBlockCryptFilter*>(list[i])) {
-                int64_t block = crypt->Cryptor() ? crypt->Cryptor()->BlockSize() : 1;
-                int64_t padded = (static_cast<int64_t>(list[i]->GetDataSize()) + block - 1) / block * block;
-                ok = padded == list[i]->GetStoredSize();
-            }
-        }
+        if (ok)
+            ok = list[i]->SizesAgree();
     }
     if (ok)
         ok = Pipeline->DataStart() + static_cast<int64_t>(source->GetStoredSize()) <= limit;

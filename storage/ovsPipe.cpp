@@ -414,7 +414,7 @@ int64_t CopyRange(TStream& source, TStream& target, int64_t sourcePos, int64_t t
     if (count < 0)
         throw EReadError("Stream read error");
     std::vector<uint8_t> buffer(static_cast<size_t>(std::max<int64_t>(1, std::min<int64_t>(count, kStgCopyPiece))));
-    const bool isFilter = dynamic_cast<TDataFilter*>(&target) != nullptr;
+    const bool holdsBack = target.HoldsBackWrites();
     int64_t done = 0;
     do {
         int32_t n = static_cast<int32_t>(std::min<int64_t>(count - done, static_cast<int64_t>(buffer.size())));
@@ -428,7 +428,7 @@ int64_t CopyRange(TStream& source, TStream& target, int64_t sourcePos, int64_t t
             }
             // A filter may keep bytes back until it is finished, so its result
             // is not a short write; any other target must take them all.
-            if (isFilter)
+            if (holdsBack)
                 target.Write(buffer.data(), n);
             else
                 target.WriteBuffer(buffer.data(), n);

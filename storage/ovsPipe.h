@@ -43,6 +43,7 @@ private:
 };
 
 class TDataFilter;
+class TSourceFilter;
 // Header I/O callback set by the pipeline: (owner, filter, 8-byte header).
 typedef void (*THeaderProc)(void* owner, TDataFilter* filter, uint8_t* header);
 struct THeaderEvent {
@@ -72,6 +73,13 @@ public:
 
     virtual int32_t GetDataSize() const { return DataSize; }
     virtual int32_t GetStoredSize() const { return StoredSize; }
+    // Whether the stored size read from a header can belong to the data size
+    // (a scrambler stores bytes one for one, a block cipher whole blocks);
+    // the sizes are known to be non-negative.
+    virtual bool SizesAgree() const { return true; }
+    // The bottom filter, if this is it.
+    virtual const TSourceFilter* AsSource() const { return nullptr; }
+    bool HoldsBackWrites() const override { return true; }
     // Stores the mode and sets the open flag; reading, fills the header from
     // the entry block; then opens the inner filter with the same mode.
     virtual void Open(uint8_t mode);
@@ -120,6 +128,7 @@ public:
     ~TSourceFilter() override;
     void SetWindow(TStream* window) { Window = window; }
     TStream* GetWindow() const { return Window; }
+    const TSourceFilter* AsSource() const override { return this; }
 
     // Never reads beyond StoredSize; without a window, the silent abort.
     int32_t Read(void* buffer, int32_t count) override;

@@ -53,7 +53,7 @@ void TZipFilter::PullStoredData()
     const TDataFilter* bottom = this;
     while (bottom->Inner())
         bottom = bottom->Inner();
-    if (const TSourceFilter* source = dynamic_cast<const TSourceFilter*>(bottom)) {
+    if (const TSourceFilter* source = bottom->AsSource()) {
         expect = std::min<int64_t>(expect, source->GetStoredSize() + 8);
         if (source->GetWindow())
             expect = std::min<int64_t>(expect, source->GetWindow()->GetSize());
