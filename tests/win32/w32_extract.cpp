@@ -51,7 +51,7 @@ struct TTestFile {
     bool Compressed = false;
     int32_t FolderIndex = -1;
     // Damage applied to the stored bytes after encoding.
-    std::function<void(std::vector<uint8_t>&)> Damage;
+    std::function<void(std::vector<uint8_t>&)> Damage = nullptr;
     int32_t SizeDelta = 0;  // added to the entry's Size
 };
 
